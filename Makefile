@@ -1,0 +1,54 @@
+# The two commands a new machine needs: `make run` and `make test`.
+# Each installs the Debian packages it lacks first (as root, or through sudo).
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: run build test test-core test-asan format format-check bench fuzz clean
+
+run: build
+	@if [ -z "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
+	  echo "No display: start it from a desktop session (or set DISPLAY)."; exit 1; fi
+	cd build && ./Zivev+Korvu
+
+build:
+	scripts/install-deps.sh run
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDOREDAVIRO_TESTS=OFF $(CMAKE_FLAGS)
+	cmake --build build -j $(JOBS)
+
+test: format-check test-core test-asan
+
+test-core:
+	scripts/install-deps.sh test
+	cmake -S . -B build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDOREDAVIRO_WERROR=ON $(CMAKE_FLAGS)
+	cmake --build build-test -j $(JOBS)
+	cd build-test && ctest --output-on-failure -j $(JOBS)
+
+test-asan:
+	scripts/install-deps.sh test
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DDOREDAVIRO_WERROR=ON \
+	  -DDOREDAVIRO_SANITIZE=ON -DDOREDAVIRO_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build build-asan -j $(JOBS)
+	cd build-asan && ctest --output-on-failure -j $(JOBS)
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+format-check:
+	scripts/install-deps.sh test
+	git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+
+bench:
+	scripts/install-deps.sh bench
+	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DDOREDAVIRO_TESTS=OFF $(CMAKE_FLAGS)
+	cmake --build build-bench -j $(JOBS)
+	bench/run.sh build-bench
+
+fuzz:
+	scripts/install-deps.sh fuzz
+	cmake -S . -B build-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	  -DDOREDAVIRO_FUZZ=ON -DDOREDAVIRO_TESTS=OFF -DDOREDAVIRO_BENCH=OFF
+	cmake --build build-fuzz -j $(JOBS) --target ini_fuzz
+	@echo "run: build-fuzz/fuzz/ini_fuzz -max_total_time=600 fuzz/corpus-run fuzz/corpus"
+
+clean:
+	rm -rf build build-test build-asan build-bench build-fuzz

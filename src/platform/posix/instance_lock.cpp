@@ -1,0 +1,66 @@
+#include "platform/posix/instance_lock.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace doredaviro::posix {
+
+namespace {
+
+// A private folder of this user's: the runtime folder, or one made in /tmp.
+std::string LockDirectory() {
+    const char* runtime = getenv("XDG_RUNTIME_DIR");
+    struct stat st {};
+    if (runtime && runtime[0] == '/' && stat(runtime, &st) == 0 && S_ISDIR(st.st_mode) &&
+        st.st_uid == getuid()) {
+        return runtime;
+    }
+    const std::string dir = "/tmp/doredaviro-" + std::to_string(getuid());
+    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return {};
+    // Someone else's folder or a link planted there must not decide for us.
+    if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid() ||
+        (st.st_mode & 077) != 0) {
+        return {};
+    }
+    return dir;
+}
+
+// ":0" and ":0.0" are the same display session.
+std::string DisplayKey() {
+    const char* display = getenv("DISPLAY");
+    if (!display || !*display) display = getenv("WAYLAND_DISPLAY");
+    if (!display || !*display) return "nodisplay";
+    std::string key = display;
+    const auto colon = key.rfind(':');
+    const auto dot = key.rfind('.');
+    if (colon != std::string::npos && dot != std::string::npos && dot > colon) key.erase(dot);
+    for (char& c : key) {
+        if (c == '/') c = '_';
+    }
+    return key;
+}
+
+}  // namespace
+
+std::string InstanceLockPath() {
+    const std::string dir = LockDirectory();
+    if (dir.empty()) return {};
+    return dir + "/Zivev+Korvu-" + DisplayKey() + ".lock";
+}
+
+bool AnotherInstanceRuns() {
+    const std::string path = InstanceLockPath();
+    if (path.empty()) return false;  // nowhere to keep a lock: let it start
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return false;
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return false;  // held until the process ends
+    const bool held = errno == EWOULDBLOCK;
+    close(fd);
+    return held;
+}
+
+}  // namespace doredaviro::posix

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QAbstractListModel>
+#include <string>
+#include <vector>
+
+namespace doredaviro::qt {
+
+// The queue's rows: each keeps the path's bytes exactly as dropped; only what
+// is shown is decoded.
+class QueueModel : public QAbstractListModel {
+    Q_OBJECT
+public:
+    using QAbstractListModel::QAbstractListModel;
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+
+    const std::string& path(int row) const { return rows_.at(static_cast<std::size_t>(row)); }
+    void insertTop(const std::vector<std::string>& rows);
+    void remove(int first, int count);
+
+    // A readable rendering of a path's bytes: invalid UTF-8 shows as U+FFFD and
+    // control characters as their visible symbols, so each row stays one line.
+    static QString displayText(const std::string& path);
+
+private:
+    std::vector<std::string> rows_;
+};
+
+}  // namespace doredaviro::qt

@@ -1,0 +1,219 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "fake_platform.h"
+#include "platform/posix/instance_lock.h"
+#include "platform/posix/system.h"
+#include "platform/posix/uri_list.h"
+#include "startup/modDoredAviro.h"
+
+extern char** environ;
+
+namespace doredaviro {
+namespace {
+
+std::string MakeTempDir() {
+    char tmpl[] = "/tmp/doredaviro-posix-XXXXXX";
+    return mkdtemp(tmpl) ? tmpl : "";
+}
+
+// The fake's directory search replaced by the real one.
+class RealFiles : public testing::FakePlatform {
+public:
+    std::string Dir(const std::string& path, int attributes) override {
+        return posix::FindFirst(path, attributes);
+    }
+};
+
+TEST(FileExistsTest, CountsFilesOfEveryKindAndNothingElse) {
+    const std::string d = MakeTempDir();
+    ASSERT_FALSE(d.empty());
+    std::ofstream(d + "/plain") << "x";
+    std::ofstream(d + "/.hidden") << "x";
+    std::ofstream(d + "/readonly") << "x";
+    chmod((d + "/readonly").c_str(), 0444);
+    std::ofstream(d + "/with space") << "x";
+    mkdir((d + "/folder").c_str(), 0755);
+    ASSERT_EQ(symlink((d + "/plain").c_str(), (d + "/link").c_str()), 0);
+    ASSERT_EQ(symlink((d + "/gone").c_str(), (d + "/dangling").c_str()), 0);
+    ASSERT_EQ(symlink((d + "/folder").c_str(), (d + "/dirlink").c_str()), 0);
+
+    RealFiles platform;
+    struct Case {
+        std::string path;
+        bool exists;
+    } cases[] = {
+        {d + "/plain", true},      {d + "/.hidden", true},     {d + "/readonly", true},
+        {d + "/with space", true}, {d + "/link", true},        {d + "/folder", false},
+        {d + "/folder/", false},   {d + "/dirlink", false},    {d + "/dangling", false},
+        {d + "/missing", false},   {d + "/plain/", false},     {"", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(modDoredAviro::FileExists(platform, c.path), c.exists) << c.path;
+    }
+    EXPECT_EQ(posix::FindFirst(d + "/folder", vbDirectory), "folder");
+    EXPECT_EQ(posix::FindFirst(d + "/.hidden", vbReadOnly), "");
+    EXPECT_EQ(posix::FindFirst(d + "/plain", 0), "plain");
+    EXPECT_EQ(system(("rm -rf '" + d + "'").c_str()), 0);
+}
+
+TEST(SystemTest, ApplicationDirectoryIsWhereThisProgramLies) {
+    const std::string dir = posix::ApplicationDirectory();
+    char exe[4096] = {};
+    ASSERT_GT(readlink("/proc/self/exe", exe, sizeof exe - 1), 0);
+    EXPECT_EQ(dir + "/", std::string(exe).substr(0, dir.size() + 1));
+    EXPECT_EQ(std::string(exe).find('/', dir.size() + 1), std::string::npos);
+    // Not the current directory.
+    const std::string before = posix::CurrentDirectory();
+    ASSERT_EQ(chdir("/"), 0);
+    EXPECT_EQ(posix::ApplicationDirectory(), dir);
+    EXPECT_EQ(posix::CurrentDirectory(), "/");
+    ASSERT_EQ(chdir(before.c_str()), 0);
+}
+
+TEST(UriListTest, DecodesLocalFilesToTheirBytes) {
+    const std::string list =
+        "# a comment\r\n"
+        "file:///home/u/with%20space.txt\r\n"
+        "file:///home/u/100%25%20%23hash%3F.txt\r\n"
+        "file:///home/u/%E6%97%A5%E6%9C%AC%E8%AA%9E\r\n"
+        "file:///home/u/latin1-%E9-byte\r\n"
+        "file:///home/u/two%0Alines\r\n"
+        "file://localhost/home/u/localhost\r\n"
+        "FILE:/home/u/short\r\n"
+        "http://example.org/not-a-file\r\n"
+        "file://elsewhere.invalid/home/u/remote\r\n"
+        "file:///home/u/nul%00byte\r\n"
+        "file:///home/u/bad%zzescape%4\r\n"
+        "file:///home/u/folder/\n"
+        "file:///last-without-newline";
+    const std::vector<std::string> expected = {
+        "/home/u/with space.txt",
+        "/home/u/100% #hash?.txt",
+        "/home/u/日本語",
+        "/home/u/latin1-\xE9-byte",
+        "/home/u/two\nlines",
+        "/home/u/localhost",
+        "/home/u/short",
+        "/home/u/bad%zzescape%4",
+        "/home/u/folder/",
+        "/last-without-newline",
+    };
+    EXPECT_EQ(posix::LocalPathsFromUriList(list), expected);
+    EXPECT_TRUE(posix::LocalPathsFromUriList("").empty());
+    EXPECT_TRUE(posix::LocalPathsFromUriList("\r\n\r\n").empty());
+}
+
+// Starts the lock probe as its own process; its pid, and its output as a pipe.
+struct Probe {
+    pid_t pid = -1;
+    int out = -1;
+};
+
+Probe StartProbe(int holdMs) {
+    int pipefd[2];
+    if (pipe2(pipefd, O_CLOEXEC) != 0) return {};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipefd[1], 1);
+    const std::string hold = std::to_string(holdMs);
+    char* argv[] = {const_cast<char*>(LOCK_PROBE_PATH), const_cast<char*>(hold.c_str()), nullptr};
+    Probe probe;
+    if (posix_spawn(&probe.pid, LOCK_PROBE_PATH, &actions, nullptr, argv, environ) != 0) {
+        probe.pid = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipefd[1]);
+    probe.out = pipefd[0];
+    return probe;
+}
+
+std::string ReadAll(int fd) {
+    std::string s;
+    char buf[64];
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) > 0) s.append(buf, static_cast<std::size_t>(n));
+    close(fd);
+    return s;
+}
+
+class InstanceLockTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        signal(SIGCHLD, SIG_DFL);  // these tests wait for their children
+        dir_ = MakeTempDir();
+        chmod(dir_.c_str(), 0700);
+        setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
+        setenv("DISPLAY", ":97", 1);
+    }
+    void TearDown() override { EXPECT_EQ(system(("rm -rf '" + dir_ + "'").c_str()), 0); }
+    std::string dir_;
+};
+
+TEST_F(InstanceLockTest, OfCopiesStartedAtOnceExactlyOneRuns) {
+    std::vector<Probe> probes;
+    for (int i = 0; i < 8; ++i) probes.push_back(StartProbe(1500));
+    int acquired = 0, refused = 0;
+    for (Probe& p : probes) {
+        ASSERT_GT(p.pid, 0);
+        const std::string said = ReadAll(p.out);
+        int status = 0;
+        waitpid(p.pid, &status, 0);
+        acquired += said == "acquired\n";
+        refused += said == "refused\n";
+    }
+    EXPECT_EQ(acquired, 1);
+    EXPECT_EQ(refused, 7);
+    // All gone: the next start runs.
+    Probe next = StartProbe(0);
+    EXPECT_EQ(ReadAll(next.out), "acquired\n");
+    waitpid(next.pid, nullptr, 0);
+}
+
+TEST_F(InstanceLockTest, AKilledCopyNeverBlocksTheNextStart) {
+    Probe holder = StartProbe(60000);
+    char line[16] = {};
+    ASSERT_GT(read(holder.out, line, sizeof line - 1), 0);
+    ASSERT_STREQ(line, "acquired\n");
+
+    Probe second = StartProbe(0);
+    EXPECT_EQ(ReadAll(second.out), "refused\n");
+    waitpid(second.pid, nullptr, 0);
+
+    kill(holder.pid, SIGKILL);
+    waitpid(holder.pid, nullptr, 0);
+    close(holder.out);
+    Probe third = StartProbe(0);
+    EXPECT_EQ(ReadAll(third.out), "acquired\n");
+    waitpid(third.pid, nullptr, 0);
+}
+
+TEST_F(InstanceLockTest, OtherDisplaysAndScreensOfTheSameDisplay) {
+    Probe holder = StartProbe(60000);
+    char line[16] = {};
+    ASSERT_GT(read(holder.out, line, sizeof line - 1), 0);
+
+    setenv("DISPLAY", ":97.0", 1);  // the same display session
+    EXPECT_TRUE(posix::AnotherInstanceRuns());
+    setenv("DISPLAY", ":98", 1);  // another one
+    const std::string path = posix::InstanceLockPath();
+    EXPECT_EQ(path.rfind(dir_ + "/", 0), 0u) << path;
+    EXPECT_FALSE(posix::AnotherInstanceRuns());
+
+    kill(holder.pid, SIGKILL);
+    waitpid(holder.pid, nullptr, 0);
+    close(holder.out);
+}
+
+}  // namespace
+}  // namespace doredaviro

@@ -1,0 +1,211 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "fake_platform.h"
+#include "startup/modDoredAviro.h"
+#include "window/frmDoredAviro.h"
+
+namespace doredaviro {
+namespace {
+
+using testing::FakePlatform;
+using testing::LaunchCall;
+using testing::MsgBoxCall;
+using Rows = std::vector<std::string>;
+
+const std::string kCaption = "+Korvu支援Tool  Zivev+Korvu";
+const MsgBoxCall kWait{"+Korvuの処理が完了するまでお待ち下さい。", 64, kCaption};
+const MsgBoxCall kEmpty{"リストに圧縮/解凍を行う項目がありません。", 48, kCaption};
+const MsgBoxCall kFailed{
+    "+Korvuを起動できなかった項目があります。\r\n起動できなかった項目はリストに残しています。",
+    16, kCaption};
+const MsgBoxCall kSelect{"削除するアイテムを選択して下さい。", 64, kCaption};
+const MsgBoxCall kFull{"リストに登録できる項目は32767件までです。", 48, kCaption};
+
+class WindowTest : public ::testing::Test {
+protected:
+    void SetUp() override { modDoredAviro::ToolPath = "/opt/korvu/korvu"; }
+    FakePlatform fake_;
+    frmDoredAviro form_{fake_};
+};
+
+TEST_F(WindowTest, DropsGoInAtTheTopInReverse) {
+    form_.lstFileList_OLEDragDrop({"X"});
+    EXPECT_EQ(fake_.selected, -1);
+    form_.lstFileList_OLEDragDrop({"A", "B", "C"});
+    EXPECT_EQ(fake_.rows, (Rows{"C", "B", "A", "X"}));
+    // Same path twice, a folder, and empty names from a broken source.
+    form_.lstFileList_OLEDragDrop({"/home/u/dir", "", "/home/u/dir"});
+    EXPECT_EQ(fake_.rows, (Rows{"/home/u/dir", "/home/u/dir", "C", "B", "A", "X"}));
+    EXPECT_TRUE(fake_.msgBoxes.empty());
+}
+
+TEST_F(WindowTest, DropPastTheRowLimitAddsNothingAndSays) {
+    fake_.rows.assign(kMaxRows - 2, "queued");
+    form_.lstFileList_OLEDragDrop({"a", "b"});
+    EXPECT_EQ(fake_.ListCount(), kMaxRows);
+    EXPECT_TRUE(fake_.msgBoxes.empty());
+
+    form_.lstFileList_OLEDragDrop({"c"});
+    EXPECT_EQ(fake_.ListCount(), kMaxRows);
+    EXPECT_EQ(fake_.msgBoxes, std::vector<MsgBoxCall>{kFull});
+
+    fake_.rows.clear();
+    fake_.msgBoxes.clear();
+    form_.lstFileList_OLEDragDrop(Rows(kMaxRows + 1, "p"));
+    EXPECT_EQ(fake_.ListCount(), 0);
+    EXPECT_EQ(fake_.msgBoxes, std::vector<MsgBoxCall>{kFull});
+    // A full-size drop goes in as one batch.
+    form_.lstFileList_OLEDragDrop(Rows(kMaxRows, "p"));
+    EXPECT_EQ(fake_.ListCount(), kMaxRows);
+    EXPECT_EQ(fake_.log.back(), "Insert 32767");
+}
+
+TEST_F(WindowTest, DeleteRemovesTheSelectedRowOrAsksForOne) {
+    form_.lstFileList_KeyDown(vbKeyDelete, 0);
+    EXPECT_EQ(fake_.msgBoxes, std::vector<MsgBoxCall>{kSelect});
+
+    fake_.rows = {"r0", "r1", "r2", "r3", "r4"};
+    form_.lstFileList_KeyDown(vbKeyDelete, 0);
+    EXPECT_EQ(fake_.msgBoxes.size(), 2u);
+    EXPECT_EQ(fake_.rows.size(), 5u);
+
+    fake_.selected = 2;
+    form_.lstFileList_KeyDown(vbKeyDelete, 2 /* Ctrl */);
+    EXPECT_EQ(fake_.rows, (Rows{"r0", "r1", "r3", "r4"}));
+    form_.lstFileList_KeyDown(8 /* Backspace */, 0);
+    form_.lstFileList_KeyDown(vbKeyF1, 0);  // the window's business, not the list's
+    EXPECT_EQ(fake_.rows.size(), 4u);
+    EXPECT_TRUE(fake_.launches.empty());
+}
+
+TEST_F(WindowTest, ExecuteLaunchesTopDownThenWaitsThenEmpties) {
+    fake_.rows = {"X", "Y", "Z"};
+    fake_.curDir = "/home/user/work dir";
+    form_.cmdExec_Click();
+
+    const std::string tool = "/opt/korvu/korvu";
+    const std::string cwd = "/home/user/work dir";
+    EXPECT_EQ(fake_.launches, (std::vector<LaunchCall>{
+                                  {tool, "X", cwd}, {tool, "Y", cwd}, {tool, "Z", cwd}}));
+    EXPECT_EQ(fake_.msgBoxes, std::vector<MsgBoxCall>{kWait});
+    EXPECT_TRUE(fake_.rows.empty());
+    EXPECT_EQ(fake_.selected, -1);
+    // The list is emptied only after the user has read the message.
+    EXPECT_EQ(fake_.log, (Rows{"Launch X", "Launch Y", "Launch Z", "MsgBox " + kWait.prompt,
+                               "Remove 0 3"}));
+    EXPECT_EQ(fake_.progress.back(), std::make_pair(3, 3));
+}
+
+TEST_F(WindowTest, ExecuteWithAnEmptyQueueOnlyWarns) {
+    form_.Form_KeyDown(vbKeyF1, 0);
+    EXPECT_EQ(fake_.msgBoxes, std::vector<MsgBoxCall>{kEmpty});
+    EXPECT_TRUE(fake_.launches.empty());
+}
+
+TEST_F(WindowTest, FailedLaunchesStayQueuedInOrder) {
+    fake_.rows = {"a", "b", "c", "d", "e"};
+    fake_.launchSucceeds = [](const LaunchCall& c) { return c.argument != "b" && c.argument != "d"; };
+    form_.cmdExec_Click();
+    EXPECT_EQ(fake_.launches.size(), 5u);
+    EXPECT_EQ(fake_.rows, (Rows{"b", "d"}));
+    EXPECT_EQ(fake_.msgBoxes, (std::vector<MsgBoxCall>{kWait, kFailed}));
+    EXPECT_EQ(fake_.selected, -1);
+
+    // Nothing started at all: no wait message, nothing removed.
+    fake_.msgBoxes.clear();
+    fake_.launchSucceeds = [](const LaunchCall&) { return false; };
+    form_.cmdExec_Click();
+    EXPECT_EQ(fake_.rows, (Rows{"b", "d"}));
+    EXPECT_EQ(fake_.msgBoxes, std::vector<MsgBoxCall>{kFailed});
+}
+
+TEST_F(WindowTest, NothingElseRunsWhileABatchWaits) {
+    fake_.rows = {"a", "b", "c"};
+    fake_.launchSucceeds = [](const LaunchCall& c) { return c.argument != "b"; };
+    fake_.onMsgBox = [this](const MsgBoxCall& box) {
+        if (box.prompt != kWait.prompt) return;
+        form_.lstFileList_OLEDragDrop({"late"});
+        fake_.selected = 0;
+        form_.lstFileList_KeyDown(vbKeyDelete, 0);
+        form_.Form_KeyDown(vbKeyF1, 0);
+        form_.Form_KeyDown(vbKeyF4, 0);
+        form_.cmdClose_Click();
+    };
+    form_.cmdExec_Click();
+    EXPECT_EQ(fake_.launches.size(), 3u);
+    EXPECT_EQ(fake_.rows, (Rows{"b"}));
+    EXPECT_EQ(fake_.unloads, 0);
+    EXPECT_TRUE(form_.Loaded());
+    EXPECT_FALSE(form_.Busy());
+}
+
+TEST_F(WindowTest, FunctionKeysWorkWhateverTheShiftState) {
+    fake_.rows = {"only"};
+    form_.Form_KeyDown(vbKeyF1, 1 /* Shift */);
+    EXPECT_EQ(fake_.launches.size(), 1u);
+    form_.Form_KeyDown(vbKeyDelete, 0);
+    form_.Form_KeyDown(113 /* F2 */, 0);
+    EXPECT_EQ(fake_.unloads, 0);
+    form_.Form_KeyDown(vbKeyF4, 4 /* Alt */);
+    EXPECT_EQ(fake_.unloads, 1);
+    EXPECT_FALSE(form_.Loaded());
+}
+
+TEST_F(WindowTest, AlwaysOnTopFollowsTheCheckBoxWithoutMoving) {
+    for (int value : {1, 0, 1, 2}) {
+        fake_.checkValue = value;
+        form_.chkWinPos_Click();
+    }
+    using P = std::pair<long long, unsigned>;
+    EXPECT_EQ(fake_.windowPos, (std::vector<P>{{-1, 3}, {-2, 3}, {-1, 3}, {-2, 3}}));
+}
+
+float Prop(FakePlatform& fake, Control c, doredaviro::Prop p) { return fake.Get(c, p); }
+
+TEST_F(WindowTest, ResizeMatchesTheWorkedExample) {
+    form_.Form_Resize();
+    using C = Control;
+    using P = doredaviro::Prop;
+    EXPECT_FLOAT_EQ(Prop(fake_, C::lstFileList, P::Height), 2329.41176f);
+    EXPECT_FLOAT_EQ(Prop(fake_, C::lstFileList, P::Width), 7955.88235f);
+    EXPECT_FLOAT_EQ(Prop(fake_, C::lblF1, P::Left), 2427.94117f);
+    EXPECT_FLOAT_EQ(Prop(fake_, C::lblF1, P::Top), 3229.41176f);
+    EXPECT_FLOAT_EQ(Prop(fake_, C::cmdExec, P::Left), 2427.94117f);
+    EXPECT_FLOAT_EQ(Prop(fake_, C::cmdExec, P::Top), 3429.41176f);
+    EXPECT_FLOAT_EQ(Prop(fake_, C::lblF4, P::Left), 4397.94117f);
+    EXPECT_FLOAT_EQ(Prop(fake_, C::cmdClose, P::Top), 3429.41176f);
+    // Nothing else moves.
+    EXPECT_EQ(Prop(fake_, C::lstFileList, P::Left), 100.0f);
+    EXPECT_EQ(Prop(fake_, C::lstFileList, P::Top), 735.0f);
+    EXPECT_EQ(Prop(fake_, C::chkWinPos, P::Top), 135.0f);
+    EXPECT_EQ(Prop(fake_, C::cmdExec, P::Width), 1350.0f);
+}
+
+TEST_F(WindowTest, ResizeReadsTheListBackAndSurvivesZero) {
+    using C = Control;
+    using P = doredaviro::Prop;
+    fake_.scaleWidth = 0;
+    fake_.scaleHeight = 0;
+    form_.Form_Resize();
+    EXPECT_EQ(Prop(fake_, C::lstFileList, P::Height), 0.0f);
+    EXPECT_EQ(Prop(fake_, C::lblF1, P::Top), 900.0f);
+    EXPECT_EQ(Prop(fake_, C::cmdExec, P::Top), 1100.0f);
+    EXPECT_EQ(Prop(fake_, C::lblF1, P::Left), -1550.0f);
+    EXPECT_EQ(Prop(fake_, C::cmdClose, P::Left), 420.0f);
+
+    // A list that shows only whole rows of 180 twips keeps less than it is given.
+    fake_.scaleWidth = 8115;
+    fake_.scaleHeight = 3960;
+    fake_.listHeightReadBack = [](float h) { return std::floor(h / 180.0f) * 180.0f; };
+    form_.Form_Resize();
+    EXPECT_EQ(Prop(fake_, C::lstFileList, P::Height), 2160.0f);
+    EXPECT_EQ(Prop(fake_, C::lblF4, P::Top), 3060.0f);
+    EXPECT_EQ(Prop(fake_, C::cmdClose, P::Top), 3260.0f);
+}
+
+}  // namespace
+}  // namespace doredaviro
