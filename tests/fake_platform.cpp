@@ -24,7 +24,7 @@ void FakePlatform::MsgBox(const std::string& prompt, int style, const std::strin
 std::string FakePlatform::Dir(const std::string& path, int attributes) {
     log.push_back("Dir " + path + " " + std::to_string(attributes));
     if (files.count(path) == 0) return {};
-    const auto slash = path.find_last_of('/');
+    const auto slash = path.find_last_of("/\\");
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 

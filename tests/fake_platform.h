@@ -39,6 +39,11 @@ public:
     bool prevInstance = false;
     std::string appPath = "/opt/app";
     std::string curDir = "/home/user";
+#ifdef _WIN32
+    char separator = '\\';
+#else
+    char separator = '/';
+#endif
     std::set<std::string> files;  // paths the directory search finds
     std::function<bool(const LaunchCall&)> launchSucceeds;  // default: all succeed
     std::function<void(const MsgBoxCall&)> onMsgBox;        // runs while the box is "open"
@@ -63,7 +68,7 @@ public:
     void MsgBox(const std::string& prompt, int style, const std::string& title) override;
     bool PrevInstance() override { return prevInstance; }
     std::string AppPath() override { return appPath; }
-    char PathSeparator() const override { return '/'; }
+    char PathSeparator() const override { return separator; }
     std::string Dir(const std::string& path, int attributes) override;
     std::string CurDir() override { return curDir; }
     void End() override;

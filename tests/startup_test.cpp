@@ -1,12 +1,10 @@
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "fake_platform.h"
+#include "test_support.h"
 #include "startup/modDoredAviro.h"
 #include "window/frmDoredAviro.h"
 #include "window/texts.h"
@@ -28,25 +26,18 @@ const MsgBoxCall kToolMissing{
 class StartupTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/doredaviro-startup-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        fake_.appPath = dir_;
+        fake_.appPath = dir_.str();
         modDoredAviro::IniPath = "stale";
         modDoredAviro::ToolPath = "stale";
     }
-    void TearDown() override {
-        unlink(iniPath().c_str());
-        rmdir(dir_.c_str());
-    }
-    std::string iniPath() const { return dir_ + "/Zivev+Korvu.ini"; }
+    std::string iniPath() const { return dir_.str() + fake_.PathSeparator() + "Zivev+Korvu.ini"; }
     // Writes the settings file and lets the directory search see it.
     void writeIni(const std::string& content) {
-        std::ofstream(iniPath(), std::ios::binary) << content;
+        testing::WriteFile(iniPath(), content);
         fake_.files.insert(iniPath());
     }
 
-    std::string dir_;
+    testing::TempDir dir_;
     FakePlatform fake_;
 };
 
