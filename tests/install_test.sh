@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# An install into a staging root puts everything where a desktop finds it, with
+# the settings file beside the program naming the installed sample archiver.
+set -u
+build=$1
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+pass=0 fail=0
+check() {
+  if eval "$2"; then pass=$((pass + 1)); echo "PASS $1"; else fail=$((fail + 1)); echo "FAIL $1"; fi
+}
+
+DESTDIR="$stage" cmake --install "$build" --prefix /usr/local >"$stage/install.log" 2>&1
+rc=$?
+check "install succeeds" '[ $rc -eq 0 ] || { cat "$stage/install.log"; false; }'
+app="$stage/usr/local/lib/doredaviro"
+check "program installed" '[ -x "$app/Zivev+Korvu" ]'
+check "sample archiver beside it" '[ -x "$app/korvu-sample" ]'
+check "settings file names the installed archiver" \
+  'grep -qx "Path=/usr/local/lib/doredaviro/korvu-sample" "$app/Zivev+Korvu.ini"'
+desktop="$stage/usr/local/share/applications/org.doredaviro.ZivevKorvu.desktop"
+check "desktop entry valid" 'desktop-file-validate "$desktop"'
+check "desktop entry starts the program" 'grep -qx "Exec=\"/usr/local/lib/doredaviro/Zivev+Korvu\"" "$desktop"'
+check "icon installed" '[ -s "$stage/usr/local/share/icons/hicolor/scalable/apps/org.doredaviro.ZivevKorvu.svg" ]'
+
+# A settings file the user already edited is kept on reinstall.
+echo "[Korvu Path]" >"$app/Zivev+Korvu.ini"
+echo "Path=/opt/mine/korvu" >>"$app/Zivev+Korvu.ini"
+DESTDIR="$stage" cmake --install "$build" --prefix /usr/local >/dev/null 2>&1
+check "user's settings kept on reinstall" 'grep -qx "Path=/opt/mine/korvu" "$app/Zivev+Korvu.ini"'
+
+echo "$pass passed, $fail failed"
+[ "$fail" -eq 0 ]
