@@ -10,8 +10,10 @@ case "$what" in
   test) pkgs+=(libgtest-dev libgmock-dev clang-format xvfb xauth xdotool x11-utils openbox
                imagemagick libarchive-tools desktop-file-utils) ;;
   fuzz) pkgs+=(clang libclang-rt-14-dev) ;;
+  win) pkgs=(cmake make googletest wine wine64 g++-mingw-w64-x86-64 g++-mingw-w64-i686 xvfb xauth
+            xdotool x11-utils imagemagick fonts-ipafont-gothic locales) ;;
   bench) pkgs+=(xvfb xauth xdotool x11-utils findutils) ;;
-  *) echo "usage: $0 run|test|fuzz|bench" >&2; exit 2 ;;
+  *) echo "usage: $0 run|test|fuzz|bench|win" >&2; exit 2 ;;
 esac
 missing=()
 for p in "${pkgs[@]}"; do
