@@ -1,0 +1,16 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "fsutil.h"
+
+namespace korvu {
+
+// Extracts the open regular file `fd` into a new folder beside it if it is an
+// archive, returning that folder's name. Returns nothing, with `fd` rewound,
+// when the file is not an archive.
+std::optional<std::string> extract_if_archive(const Target& target, int fd,
+                                              const std::string& shown);
+
+}  // namespace korvu

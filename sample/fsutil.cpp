@@ -1,0 +1,322 @@
+#include "fsutil.h"
+
+#include <archive.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace korvu {
+
+volatile std::sig_atomic_t g_stop_signal = 0;
+mode_t g_umask = 022;
+
+void check_stop() {
+    if (g_stop_signal != 0) throw Failure("interrupted");
+}
+
+namespace {
+
+// Length of the valid UTF-8 sequence at s[i] (storing its code point), or 0.
+size_t utf8_len(const std::string& s, size_t i, unsigned& cp) {
+    auto at = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+    unsigned char c = at(i);
+    size_t len;
+    if (c < 0x80) {
+        len = 1, cp = c;
+    } else if (c >= 0xC2 && c <= 0xDF) {
+        len = 2, cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        len = 3, cp = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        len = 4, cp = c & 0x07;
+    } else {
+        return 0;
+    }
+    if (i + len > s.size()) return 0;
+    for (size_t k = 1; k < len; ++k) {
+        if ((at(i + k) & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (at(i + k) & 0x3F);
+    }
+    bool overlong = (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000);
+    bool bad = overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF);
+    return bad ? 0 : len;
+}
+
+std::string random_suffix() {
+    unsigned char b[6];
+    if (getrandom(b, sizeof b, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof b)) {
+        static unsigned counter = 0;
+        unsigned v = static_cast<unsigned>(getpid()) * 2654435761u + ++counter;
+        std::memcpy(b, &v, sizeof v);
+        b[4] = b[5] = static_cast<unsigned char>(counter);
+    }
+    static const char hex[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : b) {
+        out += hex[c >> 4];
+        out += hex[c & 15];
+    }
+    return out;
+}
+
+bool is_fallback_errno(int err) {
+    return err == EINVAL || err == ENOSYS || err == ENOTSUP || err == EOPNOTSUPP;
+}
+
+}  // namespace
+
+bool is_utf8(const std::string& bytes) {
+    unsigned cp;
+    for (size_t i = 0; i < bytes.size();) {
+        size_t n = utf8_len(bytes, i, cp);
+        if (n == 0) return false;
+        i += n;
+    }
+    return true;
+}
+
+std::string display(const std::string& bytes) {
+    std::string out;
+    unsigned cp;
+    char buf[8];
+    for (size_t i = 0; i < bytes.size();) {
+        size_t n = utf8_len(bytes, i, cp);
+        // C0 and C1 controls would be acted on by a terminal.
+        if (n == 0 || cp < 0x20 || (cp >= 0x7F && cp < 0xA0)) {
+            unsigned char c = static_cast<unsigned char>(bytes[i]);
+            if (c == '\n') {
+                out += "\\n";
+            } else if (c == '\t') {
+                out += "\\t";
+            } else {
+                std::snprintf(buf, sizeof buf, "\\x%02X", c);
+                out += buf;
+            }
+            ++i;
+            continue;
+        }
+        if (cp == '\\') out += '\\';
+        out.append(bytes, i, n);
+        i += n;
+    }
+    return out;
+}
+
+std::string quote(const std::string& bytes) { return "'" + display(bytes) + "'"; }
+
+void fail_errno(const std::string& what, int err) {
+    throw Failure(what + ": " + std::strerror(err));
+}
+
+std::string archive_message(archive* a) {
+    const char* msg = archive_error_string(a);
+    std::string out = msg != nullptr ? msg : "unknown error";
+    // The library reports format and usage errors as EILSEQ and EINVAL, whose
+    // text would only mislead.
+    int err = archive_errno(a);
+    if (err > 0 && err != EILSEQ && err != EINVAL) {
+        std::string reason = std::strerror(err);
+        if (out.find(reason) == std::string::npos) out += ": " + reason;
+    }
+    return display(out);
+}
+
+Fd& Fd::operator=(Fd&& o) noexcept {
+    if (this != &o) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = o.release();
+    }
+    return *this;
+}
+
+Fd::~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+int Fd::release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+}
+
+TempEntry::TempEntry(int dirfd, Kind kind, const std::string& where) : dirfd_(dirfd), kind_(kind) {
+    std::string what = "cannot write in " + quote(where.empty() ? "." : where);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = ".korvu-" + random_suffix() + ".tmp";
+        if (kind == Kind::File) {
+            int fd = openat(dirfd, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                            0666);
+            if (fd >= 0) {
+                name_ = name;
+                fd_ = Fd(fd);
+                return;
+            }
+        } else if (mkdirat(dirfd, name.c_str(), 0700) == 0) {
+            name_ = name;
+            int fd = openat(dirfd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (fd < 0) {
+                int err = errno;
+                unlinkat(dirfd, name.c_str(), AT_REMOVEDIR);
+                name_.clear();
+                fail_errno(what, err);
+            }
+            fd_ = Fd(fd);
+            return;
+        }
+        if (errno != EEXIST) fail_errno(what, errno);
+    }
+    throw Failure(what + ": no free temporary name");
+}
+
+TempEntry::~TempEntry() {
+    if (published_ || name_.empty()) return;
+    fd_ = Fd();
+    if (kind_ == Kind::File) {
+        unlinkat(dirfd_, name_.c_str(), 0);
+    } else {
+        remove_tree(dirfd_, name_);
+    }
+}
+
+std::string TempEntry::publish(const std::function<std::string(int)>& name_for,
+                               const std::string& where) {
+    const char* from = name_.c_str();
+    for (int n = 1; n <= 9999; ++n) {
+        std::string to = name_for(n);
+        if (renameat2(dirfd_, from, dirfd_, to.c_str(), RENAME_NOREPLACE) == 0) {
+            published_ = true;
+            return to;
+        }
+        int err = errno;
+        if (err == EEXIST) continue;
+        if (!is_fallback_errno(err)) fail_errno("cannot create " + quote(where + to), err);
+
+        // Without an atomic no-replace rename: a hard link cannot replace an
+        // existing file, and a folder may only be renamed over an empty one
+        // that we claimed ourselves a moment ago.
+        if (kind_ == Kind::File) {
+            if (linkat(dirfd_, from, dirfd_, to.c_str(), 0) == 0) {
+                published_ = true;
+                unlinkat(dirfd_, from, 0);
+                return to;
+            }
+        } else if (mkdirat(dirfd_, to.c_str(), 0700) == 0) {
+            if (renameat(dirfd_, from, dirfd_, to.c_str()) == 0) {
+                published_ = true;
+                return to;
+            }
+            err = errno;
+            unlinkat(dirfd_, to.c_str(), AT_REMOVEDIR);
+            fail_errno("cannot create " + quote(where + to), err);
+        }
+        if (errno == EEXIST) continue;
+        fail_errno("cannot create " + quote(where + to), errno);
+    }
+    throw Failure("no free name for " + quote(where + name_for(1)));
+}
+
+void remove_tree(int dirfd, const std::string& name) {
+    auto open_dir = [&] {
+        return openat(dirfd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    };
+    int fd = open_dir();
+    struct stat st;
+    if (fd < 0 && errno == EACCES && fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISDIR(st.st_mode)) {
+        // An archive may leave folders unreadable; this only ever runs on ours.
+        fchmodat(dirfd, name.c_str(), 0700, 0);
+        fd = open_dir();
+    }
+    if (fd < 0) {
+        unlinkat(dirfd, name.c_str(), 0);
+        return;
+    }
+    // Extracted folders may be read-only; we own them, so open them up first.
+    fchmod(fd, 0700);
+    DIR* d = fdopendir(fd);
+    if (d == nullptr) {
+        ::close(fd);
+        return;
+    }
+    std::vector<std::string> children;
+    while (dirent* e = readdir(d)) {
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) {
+            children.emplace_back(e->d_name);
+        }
+    }
+    for (const std::string& child : children) {
+        if (unlinkat(fd, child.c_str(), 0) != 0 && (errno == EISDIR || errno == EPERM)) {
+            remove_tree(fd, child);
+        }
+    }
+    closedir(d);
+    unlinkat(dirfd, name.c_str(), AT_REMOVEDIR);
+}
+
+std::string numbered(const std::string& base, int n) {
+    return n <= 1 ? base : base + " (" + std::to_string(n) + ")";
+}
+
+std::string archive_stem(const std::string& name) {
+    auto strip = [](const std::string& s) {
+        size_t dot = s.rfind('.');
+        return (dot == std::string::npos || dot == 0 || dot + 1 == s.size()) ? s : s.substr(0, dot);
+    };
+    std::string stem = strip(name);
+    if (stem.size() > 4) {
+        std::string tail = stem.substr(stem.size() - 4);
+        for (char& c : tail) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+        if (tail == ".tar") stem = strip(stem);
+    }
+    return stem;
+}
+
+namespace {
+
+void split(const std::string& path, std::string& dir, std::string& prefix, std::string& name) {
+    std::string p = path;
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    size_t slash = p.rfind('/');
+    if (slash == std::string::npos) {
+        dir = ".", prefix = "", name = p;
+    } else {
+        prefix = p.substr(0, slash + 1);
+        dir = slash == 0 ? "/" : p.substr(0, slash);
+        name = p.substr(slash + 1);
+    }
+}
+
+}  // namespace
+
+Target locate(const std::string& path) {
+    std::string dir, prefix, name;
+    split(path, dir, prefix, name);
+    // "." and ".." have no name of their own; use the real one.
+    if (name == "." || name == ".." || name == "/" || name.empty()) {
+        if (path.empty()) fail_errno("cannot read " + quote(path), ENOENT);
+        char* real = realpath(path.c_str(), nullptr);
+        if (real == nullptr) fail_errno("cannot read " + quote(path), errno);
+        std::string resolved = real;
+        std::free(real);
+        if (resolved == "/")
+            throw Failure("cannot pack " + quote(path) + ": it has no parent folder");
+        split(resolved, dir, prefix, name);
+    }
+    Target t;
+    int fd = open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) fail_errno("cannot read " + quote(path), errno);
+    t.dir = Fd(fd);
+    t.dir_prefix = prefix;
+    t.name = name;
+    return t;
+}
+
+}  // namespace korvu

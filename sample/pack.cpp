@@ -1,0 +1,200 @@
+#include "pack.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <locale.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <iostream>
+#include <memory>
+#include <vector>
+
+namespace korvu {
+namespace {
+
+using Writer = std::unique_ptr<archive, decltype(&archive_write_free)>;
+using Entry = std::unique_ptr<archive_entry, decltype(&archive_entry_free)>;
+
+// The zip writer marks non-ASCII names as UTF-8 whenever the locale is. A
+// name that is not UTF-8 must stay unmarked, or readers reject it, so its
+// header is written under the plain C locale and its bytes go in unchanged.
+class PlainLocaleIf {
+public:
+    explicit PlainLocaleIf(bool plain) {
+        if (plain) c_ = newlocale(LC_CTYPE_MASK, "C", nullptr);
+        if (c_ != nullptr) old_ = uselocale(c_);
+    }
+    PlainLocaleIf(const PlainLocaleIf&) = delete;
+    PlainLocaleIf& operator=(const PlainLocaleIf&) = delete;
+    ~PlainLocaleIf() {
+        if (c_ == nullptr) return;
+        uselocale(old_);
+        freelocale(c_);
+    }
+
+private:
+    locale_t c_ = nullptr;
+    locale_t old_ = nullptr;
+};
+
+class Packer {
+public:
+    explicit Packer(archive* w) : w_(w) {}
+
+    void add(int fd, const struct stat& st, const std::string& entry_name,
+             const std::string& shown) {
+        check_stop();
+        if (S_ISDIR(st.st_mode)) {
+            add_folder(fd, st, entry_name, shown);
+        } else {
+            add_file(fd, st, entry_name, shown);
+        }
+    }
+
+private:
+    void write_header(const struct stat& st, const std::string& entry_name,
+                      const std::string& shown, const char* symlink = nullptr) {
+        Entry e(archive_entry_new(), archive_entry_free);
+        archive_entry_copy_stat(e.get(), &st);
+        archive_entry_copy_pathname(e.get(), entry_name.c_str());
+        if (symlink != nullptr) archive_entry_copy_symlink(e.get(), symlink);
+        PlainLocaleIf plain(!is_utf8(entry_name));
+        int rc = archive_write_header(w_, e.get());
+        if (rc == ARCHIVE_WARN) warn(shown);
+        if (rc < ARCHIVE_WARN) fail(shown);
+    }
+
+    void add_file(int fd, const struct stat& st, const std::string& entry_name,
+                  const std::string& shown) {
+        write_header(st, entry_name, shown);
+        std::vector<char> buf(1 << 16);
+        off_t total = 0;
+        for (;;) {
+            ssize_t n = read(fd, buf.data(), buf.size());
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) fail_errno("cannot read " + quote(shown), errno);
+            if (n == 0) break;
+            // The header already promised st_size bytes.
+            if (total + n > st.st_size) fail_changed(shown);
+            if (archive_write_data(w_, buf.data(), static_cast<size_t>(n)) != n) fail(shown);
+            total += n;
+            check_stop();
+        }
+        if (total != st.st_size) fail_changed(shown);
+    }
+
+    [[noreturn]] static void fail_changed(const std::string& shown) {
+        throw Failure(quote(shown) + " changed while it was being packed");
+    }
+
+    void add_folder(int fd, const struct stat& st, const std::string& entry_name,
+                    const std::string& shown) {
+        write_header(st, entry_name + "/", shown);
+        for (const std::string& child : list(fd, shown)) {
+            check_stop();
+            std::string child_shown = shown + "/" + child;
+            std::string child_entry = entry_name + "/" + child;
+            struct stat cst;
+            if (fstatat(fd, child.c_str(), &cst, AT_SYMLINK_NOFOLLOW) != 0) {
+                fail_errno("cannot read " + quote(child_shown), errno);
+            }
+            if (S_ISLNK(cst.st_mode)) {
+                add_symlink(fd, child, cst, child_entry, child_shown);
+            } else if (S_ISDIR(cst.st_mode) || S_ISREG(cst.st_mode)) {
+                int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+                if (S_ISDIR(cst.st_mode)) flags |= O_DIRECTORY;
+                Fd cfd(openat(fd, child.c_str(), flags));
+                if (cfd.get() < 0) fail_errno("cannot read " + quote(child_shown), errno);
+                // Re-check through the descriptor: the name may have been swapped.
+                if (fstat(cfd.get(), &cst) != 0)
+                    fail_errno("cannot read " + quote(child_shown), errno);
+                if (!S_ISDIR(cst.st_mode) && !S_ISREG(cst.st_mode)) {
+                    fail_changed(child_shown);
+                }
+                if (S_ISREG(cst.st_mode)) fcntl(cfd.get(), F_SETFL, 0);
+                add(cfd.get(), cst, child_entry, child_shown);
+            } else {
+                std::cerr << "korvu-sample: skipping " << quote(child_shown)
+                          << ": not a file, folder or symbolic link\n";
+            }
+        }
+    }
+
+    void add_symlink(int dirfd, const std::string& name, const struct stat& st,
+                     const std::string& entry_name, const std::string& shown) {
+        std::string target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+        for (;;) {
+            ssize_t n = readlinkat(dirfd, name.c_str(), target.data(), target.size());
+            if (n < 0) fail_errno("cannot read " + quote(shown), errno);
+            if (static_cast<size_t>(n) < target.size()) {
+                target.resize(static_cast<size_t>(n));
+                break;
+            }
+            target.resize(target.size() * 2);
+        }
+        write_header(st, entry_name, shown, target.c_str());
+    }
+
+    static std::vector<std::string> list(int fd, const std::string& shown) {
+        int dup_fd = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+        if (dup_fd < 0) fail_errno("cannot read " + quote(shown), errno);
+        DIR* d = fdopendir(dup_fd);
+        if (d == nullptr) {
+            int err = errno;
+            close(dup_fd);
+            fail_errno("cannot read " + quote(shown), err);
+        }
+        std::vector<std::string> names;
+        errno = 0;
+        while (dirent* e = readdir(d)) {
+            std::string n = e->d_name;
+            if (n != "." && n != "..") names.push_back(std::move(n));
+        }
+        int err = errno;
+        closedir(d);
+        if (err != 0) fail_errno("cannot read " + quote(shown), err);
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    void warn(const std::string& shown) {
+        std::cerr << "korvu-sample: warning: " << quote(shown) << ": " << archive_message(w_)
+                  << "\n";
+    }
+
+    [[noreturn]] void fail(const std::string& shown) {
+        throw Failure("cannot pack " + quote(shown) + ": " + archive_message(w_));
+    }
+
+    archive* w_;
+};
+
+}  // namespace
+
+std::string pack(const Target& target, int fd, const struct stat& st, const std::string& shown) {
+    TempEntry tmp(target.dir.get(), TempEntry::Kind::File, target.dir_shown());
+    {
+        Writer w(archive_write_new(), archive_write_free);
+        if (!w || archive_write_set_format_zip(w.get()) != ARCHIVE_OK ||
+            archive_write_set_bytes_in_last_block(w.get(), 1) != ARCHIVE_OK ||
+            archive_write_open_fd(w.get(), tmp.fd()) != ARCHIVE_OK) {
+            throw Failure("cannot pack " + quote(shown) + ": " +
+                          (w ? archive_message(w.get()) : "out of memory"));
+        }
+        Packer(w.get()).add(fd, st, target.name, shown);
+        if (archive_write_close(w.get()) != ARCHIVE_OK) {
+            throw Failure("cannot pack " + quote(shown) + ": " + archive_message(w.get()));
+        }
+    }
+    if (fsync(tmp.fd()) != 0) fail_errno("cannot pack " + quote(shown), errno);
+    tmp.close_fd();
+    check_stop();
+    return tmp.publish([&](int n) { return numbered(target.name, n) + ".zip"; }, target.dir_prefix);
+}
+
+}  // namespace korvu

@@ -1,0 +1,221 @@
+#!/usr/bin/env bash
+# Drives the sample archiver from outside: packing, extracting, choosing free
+# names, refusing unsafe archives and reporting errors without leaving output.
+# usage: sample_archiver_test.sh PATH-TO-korvu-sample
+set -u
+
+if [ $# -ne 1 ] || [ ! -x "$1" ]; then
+    echo "usage: $0 PATH-TO-korvu-sample" >&2
+    exit 2
+fi
+bin=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+for tool in bsdtar tar cmp diff md5sum; do
+    command -v "$tool" >/dev/null || { echo "$0: '$tool' is needed" >&2; exit 1; }
+done
+
+export LC_ALL=C.UTF-8
+top=$(mktemp -d)
+trap 'chmod -R u+rwx "$top" 2>/dev/null; rm -rf "$top"' EXIT
+passed=0
+failed=0
+
+pass() { passed=$((passed + 1)); }
+fail() {
+    failed=$((failed + 1))
+    echo "FAIL [$case_name]: $*" >&2
+}
+# Records the status of the command just before it: cond; ok "what it means"
+ok() {
+    local status=$?
+    if [ "$status" -eq 0 ]; then pass; else fail "$1"; fi
+}
+
+# Each case gets its own empty folder as the current directory.
+begin() {
+    case_name=$1
+    mkdir "$top/$1"
+    cd "$top/$1" || exit 1
+}
+
+# Runs the archiver; leaves rc, out and err behind.
+run() {
+    "$bin" "$@" >"$top/out" 2>"$top/err"
+    rc=$?
+    out=$(cat "$top/out")
+    err=$(cat "$top/err")
+}
+
+# Names, types, modes and contents of everything under the current folder.
+snapshot() {
+    find . -printf '%p %y %m %s\n' | LC_ALL=C sort
+    find . -type f -exec md5sum {} + | LC_ALL=C sort
+}
+
+no_temporaries() { [ -z "$(find "$top" -name '.korvu-*')" ]; }
+
+listing() { bsdtar -tf "$1" | LC_ALL=C sort; }
+
+make_tree() {
+    mkdir -p docs/sub "docs/with space"
+    echo nested >docs/sub/inner.txt
+    echo spaced >"docs/with space/file name.txt"
+    printf 'odd bytes\n' >"docs/bad$(printf '\377')name"
+    printf '#!/bin/sh\n' >docs/run.sh
+    chmod 750 docs/run.sh
+    touch -d '2001-02-03 04:05:06' docs/sub/inner.txt
+}
+
+# --- packing ---------------------------------------------------------------
+
+begin pack_file
+printf 'quarterly numbers\n' >report.txt
+run report.txt
+[[ $rc -eq 0 && $out == report.txt.zip ]]; ok "packs to report.txt.zip (rc=$rc out=$out err=$err)"
+[ "$(listing report.txt.zip)" = report.txt ]; ok "zip holds just the file"
+cmp -s report.txt <(bsdtar -xOf report.txt.zip report.txt); ok "zip content equals the file"
+
+begin pack_folder_round_trip
+make_tree
+run docs/
+[[ $rc -eq 0 && $out == docs.zip && -f docs.zip ]]; ok "packs to docs.zip (rc=$rc out=$out err=$err)"
+expected='docs/
+docs/bad\377name
+docs/run.sh
+docs/sub/
+docs/sub/inner.txt
+docs/with space/
+docs/with space/file name.txt'
+[ "$(listing docs.zip)" = "$expected" ]; ok "entry names start at the folder's own name"
+run docs.zip
+[[ $rc -eq 0 && $out == "docs (2)" ]]; ok "extracts our zip to a free name (out=$out err=$err)"
+diff -r docs "docs (2)/docs"; ok "bytes and names survive the round trip"
+[ "$(stat -c %a "docs (2)/docs/run.sh")" = 750 ]; ok "file mode kept"
+[ "$(stat -c %Y "docs (2)/docs/sub/inner.txt")" = "$(stat -c %Y docs/sub/inner.txt)" ]; ok "mtime kept"
+no_temporaries; ok "no temporaries left"
+
+begin not_archives
+printf 'just some text\n' >notes.txt
+: >empty.dat
+head -c 4096 /dev/zero >zeros.img
+printf '#mtree\nstolen type=file contents=/etc/hostname\n' >manifest.txt
+head -c 65536 /dev/urandom >noise.bin
+for f in notes.txt empty.dat zeros.img manifest.txt noise.bin; do
+    run "$f"
+    [[ $rc -eq 0 && $out == "$f.zip" ]]; ok "$f is packed, not extracted (out=$out err=$err)"
+    cmp -s "$f" <(bsdtar -xOf "$f.zip" "$f"); ok "$f.zip holds the original bytes"
+done
+
+begin awkward_names
+for name in -rf -- "two"$'\n'"lines" "it's \"quoted\"" $'esc\e[31m'; do
+    printf '%s' "$name" >"$name"
+    run "$name"
+    [[ $rc -eq 0 && -f "$name.zip" ]]; ok "packs '$name' (err=$err)"
+    cmp -s -- "$name" <(bsdtar -xOf "$name.zip"); ok "'$name' is stored under its own name"
+done
+[ "$out" = 'esc\x1B[31m.zip' ]; ok "control characters are escaped on stdout (out=$out)"
+
+# --- extracting ------------------------------------------------------------
+
+begin extract_tar_gz
+make_tree
+tar czf a.tar.gz docs
+run a.tar.gz
+[[ $rc -eq 0 && $out == a && -d a ]]; ok "extracts to a/ (rc=$rc out=$out err=$err)"
+diff -r docs a/docs; ok "contents match"
+
+# --- never overwriting -----------------------------------------------------
+
+begin free_names
+mkdir docs && echo v1 >docs/f
+echo occupied >docs.zip
+echo occupied too >"docs (2).zip"
+mkdir photos && echo mine >photos/keep
+mkdir pics && echo shot >pics/p.jpg && bsdtar -cf photos.zip --format zip pics
+before=$(snapshot)
+run docs
+[[ $rc -eq 0 && $out == "docs (3).zip" ]]; ok "packs to the first free name (out=$out err=$err)"
+run photos.zip
+[[ $rc -eq 0 && $out == "photos (2)" ]]; ok "extracts to the first free name (out=$out err=$err)"
+after=$(snapshot | grep -v -e '\./docs (3)\.zip' -e '\./photos (2)')
+[ "$before" = "$after" ]; ok "nothing that existed changed"
+cmp -s pics/p.jpg "photos (2)/pics/p.jpg"; ok "the new folder holds the archive"
+
+# --- unsafe archives -------------------------------------------------------
+
+begin unsafe_archives
+mkdir victim && echo original >victim/target
+mkdir build && cd build || exit 1
+echo ok >ok.txt && echo payload >payload
+bsdtar -cPf ../dotdot.tar -s ',^payload$,../evil,' ok.txt payload
+bsdtar -cPf ../absolute.tar -s ",^payload\$,$top/$case_name/victim/target," payload
+mkdir a b b/link && ln -s ../victim a/link && echo pwned >b/link/planted
+bsdtar -cf ../symlink.tar -C a link && bsdtar -rf ../symlink.tar -C b link/planted
+cd .. && rm -rf build
+[ "$(bsdtar -tf dotdot.tar | tail -1)" = ../evil ]; ok "test archive really holds ../evil"
+before=$(snapshot)
+for f in dotdot.tar absolute.tar symlink.tar; do
+    run "$f"
+    [ "$rc" -ne 0 ]; ok "$f is refused (rc=$rc out=$out)"
+    [[ $(wc -l <"$top/err") -eq 1 && $err == korvu-sample:* ]]; ok "$f gives a one-line reason ($err)"
+    [ "$(snapshot)" = "$before" ]; ok "$f leaves everything as it was"
+done
+[[ ! -e ../evil && ! -e victim/planted ]]; ok "nothing written outside the new folder"
+no_temporaries; ok "no temporaries left"
+
+begin damaged_archive
+printf 'PK\003\004 and then nothing sensible follows' >broken.zip
+run broken.zip
+[[ $rc -ne 0 && -n $err ]]; ok "refused (rc=$rc)"
+[ "$(ls -A)" = broken.zip ]; ok "nothing created"
+
+begin disk_full
+head -c 150k /dev/urandom >blob && tar cf blob.tar blob
+# A private mount namespace gives a small file system without needing root.
+result=$(unshare -rm bash -c '
+    mkdir full && mount -t tmpfs -o size=256k tmpfs full || exit 99
+    cp blob.tar full/ && "$1" full/blob.tar >/dev/null 2>err
+    echo "extract $? $(ls -A full | tr "\n" " ")$(grep -c "No space left" err)"
+    rm full/blob.tar && cp blob full/ && "$1" full/blob >/dev/null 2>err
+    echo "pack $? $(ls -A full | tr "\n" " ")$(grep -c "No space left" err)"
+' _ "$bin" 2>/dev/null)
+if [ $? -eq 99 ] || [ -z "$result" ]; then
+    echo "SKIP [$case_name]: cannot mount a small file system here" >&2
+else
+    grep -qx 'extract 1 blob.tar 1' <<<"$result"; ok "extracting into a full disk fails cleanly ($result)"
+    grep -qx 'pack 1 blob 1' <<<"$result"; ok "packing onto a full disk fails cleanly ($result)"
+fi
+
+# --- errors ----------------------------------------------------------------
+
+begin errors
+run nope
+[[ $rc -ne 0 && -z $out ]]; ok "missing path fails (rc=$rc)"
+[ "$err" = "korvu-sample: cannot read 'nope': No such file or directory" ]; ok "clear message ($err)"
+mkfifo pipe
+run pipe
+[[ $rc -ne 0 && -n $err ]]; ok "a FIFO is refused without hanging (rc=$rc)"
+run
+[[ $rc -eq 2 && $err == usage:* ]]; ok "no argument is a usage error (rc=$rc)"
+run a b
+[[ $rc -eq 2 && $err == usage:* ]]; ok "two arguments are a usage error (rc=$rc)"
+run -- pipe
+[[ $rc -eq 2 && $err == usage:* ]]; ok "'--' is not an option but a second argument (rc=$rc)"
+[ "$(ls -A)" = pipe ]; ok "failures create nothing"
+
+begin interrupted
+truncate -s 2G big.img
+"$bin" big.img >/dev/null 2>&1 &
+pid=$!
+sleep 0.3
+kill -TERM "$pid" 2>/dev/null
+wait "$pid"
+rc=$?
+if [ "$rc" -eq 0 ]; then
+    echo "SKIP [$case_name]: finished before it could be interrupted" >&2
+else
+    [ "$rc" -eq 143 ]; ok "ends by the signal (rc=$rc)"
+    [ "$(ls -A)" = big.img ]; ok "leaves nothing behind"
+fi
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
