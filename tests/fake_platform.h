@@ -44,7 +44,7 @@ public:
 #else
     char separator = '/';
 #endif
-    std::set<std::string> files;  // paths the directory search finds
+    std::set<std::string> files;                            // paths the directory search finds
     std::function<bool(const LaunchCall&)> launchSucceeds;  // default: all succeed
     std::function<void(const MsgBoxCall&)> onMsgBox;        // runs while the box is "open"
     float scaleWidth = 8115.0f;
@@ -74,8 +74,7 @@ public:
     void End() override;
     bool ShellExecute(const std::string& file, const std::string& argument,
                       const std::string& directory) override;
-    void SetWindowPos(long long insertAfter, int x, int y, int cx, int cy,
-                      unsigned flags) override;
+    void SetWindowPos(long long insertAfter, int x, int y, int cx, int cy, unsigned flags) override;
     void Unload() override;
     float ScaleWidth() override { return scaleWidth; }
     float ScaleHeight() override { return scaleHeight; }

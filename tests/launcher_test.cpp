@@ -43,7 +43,8 @@ std::vector<Record> ReadRecords(const std::string& log) {
         }
         const auto eq = line.find('=');
         std::string value = line.substr(eq + 1);
-        if (line.compare(0, eq, "arg") == 0 || line.compare(0, eq, "cwd") == 0) value = Unhex(value);
+        if (line.compare(0, eq, "arg") == 0 || line.compare(0, eq, "cwd") == 0)
+            value = Unhex(value);
         current.emplace(line.substr(0, eq), value);
     }
     return records;

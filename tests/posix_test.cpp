@@ -53,10 +53,10 @@ TEST(FileExistsTest, CountsFilesOfEveryKindAndNothingElse) {
         std::string path;
         bool exists;
     } cases[] = {
-        {d + "/plain", true},      {d + "/.hidden", true},     {d + "/readonly", true},
-        {d + "/with space", true}, {d + "/link", true},        {d + "/folder", false},
-        {d + "/folder/", false},   {d + "/dirlink", false},    {d + "/dangling", false},
-        {d + "/missing", false},   {d + "/plain/", false},     {"", false},
+        {d + "/plain", true},      {d + "/.hidden", true},  {d + "/readonly", true},
+        {d + "/with space", true}, {d + "/link", true},     {d + "/folder", false},
+        {d + "/folder/", false},   {d + "/dirlink", false}, {d + "/dangling", false},
+        {d + "/missing", false},   {d + "/plain/", false},  {"", false},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(modDoredAviro::FileExists(platform, c.path), c.exists) << c.path;
@@ -98,16 +98,11 @@ TEST(UriListTest, DecodesLocalFilesToTheirBytes) {
         "file:///home/u/folder/\n"
         "file:///last-without-newline";
     const std::vector<std::string> expected = {
-        "/home/u/with space.txt",
-        "/home/u/100% #hash?.txt",
-        "/home/u/日本語",
-        "/home/u/latin1-\xE9-byte",
-        "/home/u/two\nlines",
-        "/home/u/localhost",
-        "/home/u/short",
-        "/home/u/bad%zzescape%4",
-        "/home/u/folder/",
-        "/last-without-newline",
+        "/home/u/with space.txt", "/home/u/100% #hash?.txt",
+        "/home/u/日本語",         "/home/u/latin1-\xE9-byte",
+        "/home/u/two\nlines",     "/home/u/localhost",
+        "/home/u/short",          "/home/u/bad%zzescape%4",
+        "/home/u/folder/",        "/last-without-newline",
     };
     EXPECT_EQ(posix::LocalPathsFromUriList(list), expected);
     EXPECT_TRUE(posix::LocalPathsFromUriList("").empty());

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "fake_platform.h"
-#include "test_support.h"
 #include "startup/modDoredAviro.h"
+#include "test_support.h"
 #include "window/frmDoredAviro.h"
 #include "window/texts.h"
 
@@ -15,7 +15,8 @@ namespace {
 using testing::FakePlatform;
 using testing::MsgBoxCall;
 
-const MsgBoxCall kAlreadyRunning{"このアプリケーションはすでに開かれています。", 48, "ロードエラー"};
+const MsgBoxCall kAlreadyRunning{"このアプリケーションはすでに開かれています。", 48,
+                                 "ロードエラー"};
 const MsgBoxCall kIniMissing{
     "設定ファイルが見つかりません。\r\nZivev+Korvu.iniが存在するか確認して下さい。", 16,
     "+Korvu支援Tool  Zivev+Korvu"};
@@ -80,8 +81,7 @@ struct FailureCase {
     friend void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 };
 
-class StartupFailureTest : public StartupTest,
-                           public ::testing::WithParamInterface<FailureCase> {};
+class StartupFailureTest : public StartupTest, public ::testing::WithParamInterface<FailureCase> {};
 
 TEST_P(StartupFailureTest, ReportsEachFailureAndNeverShowsTheWindow) {
     const FailureCase& c = GetParam();
@@ -102,13 +102,15 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, StartupFailureTest,
     ::testing::Values(
         FailureCase{"NoSettingsFile", nullptr, true, {kIniMissing, kToolMissing}, ""},
-        FailureCase{"ToolMissing", "[Korvu Path]\nPath=/usr/local/bin/korvu\n", false,
-                    {kToolMissing}, "/usr/local/bin/korvu"},
-        FailureCase{"NoKey", "[Korvu Path]\nTool=/usr/local/bin/korvu\n", true, {kToolMissing},
-                    ""},
+        FailureCase{"ToolMissing",
+                    "[Korvu Path]\nPath=/usr/local/bin/korvu\n",
+                    false,
+                    {kToolMissing},
+                    "/usr/local/bin/korvu"},
+        FailureCase{"NoKey", "[Korvu Path]\nTool=/usr/local/bin/korvu\n", true, {kToolMissing}, ""},
         FailureCase{"EmptyValue", "[Korvu Path]\nPath=\n", true, {kToolMissing}, ""},
-        FailureCase{"OtherSection", "[Other]\nPath=/usr/local/bin/korvu\n", true,
-                    {kToolMissing}, ""}),
+        FailureCase{
+            "OtherSection", "[Other]\nPath=/usr/local/bin/korvu\n", true, {kToolMissing}, ""}),
     [](const auto& param) { return std::string(param.param.name); });
 
 TEST_F(StartupTest, ToolPathKeepsSpacesAndCapsAt199Bytes) {

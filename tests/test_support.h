@@ -18,8 +18,8 @@ public:
         const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
         for (unsigned attempt = 0;; ++attempt) {
             path_ = std::filesystem::temp_directory_path() /
-                    ("doredaviro-test-" + std::to_string(stamp) + "-" +
-                     std::to_string(counter++) + "-" + std::to_string(attempt));
+                    ("doredaviro-test-" + std::to_string(stamp) + "-" + std::to_string(counter++) +
+                     "-" + std::to_string(attempt));
             std::error_code ec;
             if (std::filesystem::create_directory(path_, ec) || attempt > 100) break;
         }

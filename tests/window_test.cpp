@@ -20,8 +20,8 @@ const std::string kCaption = "+Korvu支援Tool  Zivev+Korvu";
 const MsgBoxCall kWait{"+Korvuの処理が完了するまでお待ち下さい。", 64, kCaption};
 const MsgBoxCall kEmpty{"リストに圧縮/解凍を行う項目がありません。", 48, kCaption};
 const MsgBoxCall kFailed{
-    "+Korvuを起動できなかった項目があります。\r\n起動できなかった項目はリストに残しています。",
-    16, kCaption};
+    "+Korvuを起動できなかった項目があります。\r\n起動できなかった項目はリストに残しています。", 16,
+    kCaption};
 const MsgBoxCall kSelect{"削除するアイテムを選択して下さい。", 64, kCaption};
 const MsgBoxCall kFull{"リストに登録できる項目は32767件までです。", 48, kCaption};
 
@@ -89,14 +89,14 @@ TEST_F(WindowTest, ExecuteLaunchesTopDownThenWaitsThenEmpties) {
 
     const std::string tool = "/opt/korvu/korvu";
     const std::string cwd = "/home/user/work dir";
-    EXPECT_EQ(fake_.launches, (std::vector<LaunchCall>{
-                                  {tool, "X", cwd}, {tool, "Y", cwd}, {tool, "Z", cwd}}));
+    EXPECT_EQ(fake_.launches,
+              (std::vector<LaunchCall>{{tool, "X", cwd}, {tool, "Y", cwd}, {tool, "Z", cwd}}));
     EXPECT_EQ(fake_.msgBoxes, std::vector<MsgBoxCall>{kWait});
     EXPECT_TRUE(fake_.rows.empty());
     EXPECT_EQ(fake_.selected, -1);
     // The list is emptied only after the user has read the message.
-    EXPECT_EQ(fake_.log, (Rows{"Launch X", "Launch Y", "Launch Z", "MsgBox " + kWait.prompt,
-                               "Remove 0 3"}));
+    EXPECT_EQ(fake_.log,
+              (Rows{"Launch X", "Launch Y", "Launch Z", "MsgBox " + kWait.prompt, "Remove 0 3"}));
     EXPECT_EQ(fake_.progress.back(), std::make_pair(3, 3));
 }
 
@@ -108,7 +108,9 @@ TEST_F(WindowTest, ExecuteWithAnEmptyQueueOnlyWarns) {
 
 TEST_F(WindowTest, FailedLaunchesStayQueuedInOrder) {
     fake_.rows = {"a", "b", "c", "d", "e"};
-    fake_.launchSucceeds = [](const LaunchCall& c) { return c.argument != "b" && c.argument != "d"; };
+    fake_.launchSucceeds = [](const LaunchCall& c) {
+        return c.argument != "b" && c.argument != "d";
+    };
     form_.cmdExec_Click();
     EXPECT_EQ(fake_.launches.size(), 5u);
     EXPECT_EQ(fake_.rows, (Rows{"b", "d"}));

@@ -23,8 +23,7 @@ inline constexpr char kLaunchFailed[] =
     "+Korvuを起動できなかった項目があります。\r\n起動できなかった項目はリストに残しています。";
 
 inline constexpr char kChkWinPos[] = "常に手前に表示";
-inline constexpr char kLblMsg[] =
-    "圧縮/解凍を行うファイルまたはフォルダをDrag＆Dropして下さい";
+inline constexpr char kLblMsg[] = "圧縮/解凍を行うファイルまたはフォルダをDrag＆Dropして下さい";
 inline constexpr char kLblF1[] = "Ｆ１";
 inline constexpr char kLblF4[] = "Ｆ４";
 inline constexpr char kCmdExec[] = "実　行";

@@ -100,9 +100,8 @@ void QueueView::dropEvent(QDropEvent* event) {
     auto paths = posix::LocalPathsFromUriList(std::string(raw.constData(), raw.size()));
     event->acceptProposedAction();
     // Let the drag source finish before any message box can open.
-    QTimer::singleShot(0, this, [this, paths = std::move(paths)]() mutable {
-        deliverDrop(std::move(paths));
-    });
+    QTimer::singleShot(
+        0, this, [this, paths = std::move(paths)]() mutable { deliverDrop(std::move(paths)); });
 }
 
 void QueueView::deliverDrop(std::vector<std::string> paths) {
@@ -149,8 +148,8 @@ MainWindow::MainWindow(frmDoredAviro& form)
         button->setDefault(false);
     }
     for (const ControlDef& def : kControls) {
-        control(def.control)->setGeometry(Pixels(def.left), Pixels(def.top), Pixels(def.width),
-                                          Pixels(def.height));
+        control(def.control)
+            ->setGeometry(Pixels(def.left), Pixels(def.top), Pixels(def.width), Pixels(def.height));
     }
     lblMsg_->adjustSize();  // sizes itself to its text
 

@@ -1,11 +1,11 @@
 #include "platform/qt/qt_platform.h"
 
+#include <unistd.h>
 #include <QApplication>
 #include <QCheckBox>
 #include <QItemSelectionModel>
 #include <QMessageBox>
 #include <cstdio>
-#include <unistd.h>
 
 #include "platform/posix/instance_lock.h"
 #include "platform/posix/launcher.h"

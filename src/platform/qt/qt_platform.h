@@ -33,8 +33,7 @@ public:
     void End() override;
     bool ShellExecute(const std::string& file, const std::string& argument,
                       const std::string& directory) override;
-    void SetWindowPos(long long insertAfter, int x, int y, int cx, int cy,
-                      unsigned flags) override;
+    void SetWindowPos(long long insertAfter, int x, int y, int cx, int cy, unsigned flags) override;
     void Unload() override;
     float ScaleWidth() override;
     float ScaleHeight() override;
