@@ -48,7 +48,7 @@ format-check:
 
 bench:
 	scripts/install-deps.sh bench
-	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DDOREDAVIRO_TESTS=OFF $(CMAKE_FLAGS)
+	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DDOREDAVIRO_TESTS=OFF -DDOREDAVIRO_BENCH=ON $(CMAKE_FLAGS)
 	cmake --build build-bench -j $(JOBS)
 	bench/run.sh build-bench
 
