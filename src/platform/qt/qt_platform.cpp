@@ -140,11 +140,16 @@ int QtPlatform::CheckValue(Control control) {
 int QtPlatform::ListCount() { return window_->model().rowCount(); }
 
 int QtPlatform::ListIndex() {
+    if (inBatch_) return batchRow_;
     const QModelIndexList selected = window_->list().selectionModel()->selectedIndexes();
     return selected.isEmpty() ? -1 : selected.first().row();
 }
 
 void QtPlatform::ListSetSelected(int row, bool selected) {
+    if (inBatch_ && selected) {
+        if (row >= 0 && row < ListCount()) batchRow_ = row;
+        return;
+    }
     QueueView& list = window_->list();
     const QModelIndex index = window_->model().index(row);
     if (!index.isValid()) return;
@@ -167,19 +172,32 @@ void QtPlatform::ListInsertTop(const std::vector<std::string>& rows) {
 
 void QtPlatform::ListRemove(int first, int count) { window_->model().remove(first, count); }
 
+void QtPlatform::ShowBatchRow() {
+    if (batchRow_ < 0) return;
+    inBatch_ = false;
+    ListSetSelected(batchRow_, true);
+    inBatch_ = true;
+}
+
 void QtPlatform::BatchProgress(int done, int total) {
     if (done == 0) {
+        batchRow_ = ListIndex();
+        inBatch_ = true;
         batchTimer_.start();
         lastPump_ = 0;
     }
     if (done >= total) {
+        ShowBatchRow();
+        inBatch_ = false;
         window_->hideProgress();
         return;
     }
     const qint64 now = batchTimer_.elapsed();
-    if (now >= kProgressDelayMs) window_->showProgress(done, total);
     if (now - lastPump_ >= kPumpIntervalMs) {
         lastPump_ = now;
+        ShowBatchRow();
+        // A progress bar repaints at once on every change of its value.
+        if (now >= kProgressDelayMs) window_->showProgress(done, total);
         // Repaint, but take no clicks or keys until the batch is done.
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     }

@@ -49,9 +49,16 @@ public:
     void BatchProgress(int done, int total) override;
 
 private:
+    void ShowBatchRow();
+
     std::unique_ptr<MainWindow> window_;
     QElapsedTimer batchTimer_;
     qint64 lastPump_ = 0;
+    // While a batch runs, the row being started is kept here and reaches the
+    // view only when the batch repaints: selecting and scrolling the view for
+    // every row costs more than the launch itself.
+    bool inBatch_ = false;
+    int batchRow_ = -1;
 };
 
 }  // namespace doredaviro::qt

@@ -1,0 +1,226 @@
+// Launch rate of Execute over 2000 rows with /bin/true as the archiver (the
+// loop only: the clock stops when the wait message would open), against a
+// bare posix_spawn loop and xargs over the same paths, interleaved; then the
+// program and the bare loop again while 40 MB of heap are touched, with
+// QProcess::startDetached for comparison.
+//
+// usage: exec_probe [ROUNDS]   (output: "sample NAME VALUE" lines, launches/s)
+#include <fcntl.h>
+#include <spawn.h>
+#include <unistd.h>
+#include <QApplication>
+#include <QProcess>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/qt/main_window.h"
+#include "platform/qt/qt_platform.h"
+#include "window/frmDoredAviro.h"
+#include "window/texts.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kRows = 2000;
+constexpr int kQProcessRuns = 200;
+constexpr std::size_t kHeapBytes = 40u << 20;
+constexpr char kTrue[] = "/bin/true";
+
+// The NUL-separated path list that xargs reads, removed however the probe ends.
+std::string pathListFile;
+
+[[noreturn]] void Fail(const std::string& what) {
+    std::fprintf(stderr, "exec_probe: %s\n", what.c_str());
+    if (!pathListFile.empty()) unlink(pathListFile.c_str());
+    std::exit(1);
+}
+
+long RssKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+    }
+    return -1;
+}
+
+// The real platform, but the message boxes neither open nor block: the one
+// that follows the launches stops the clock.
+class BenchPlatform : public doredaviro::qt::QtPlatform {
+public:
+    void MsgBox(const std::string& prompt, int, const std::string&) override {
+        if (prompt == doredaviro::text::kPleaseWait) {
+            waitShown = Clock::now();
+        } else {
+            otherMessages.push_back(prompt);
+        }
+    }
+    Clock::time_point waitShown;
+    std::vector<std::string> otherMessages;
+};
+
+std::vector<std::string> MakePaths(int count) {
+    static const char* const kFolders[] = {
+        "/home/hanako/Documents/Reports/2023-Q4",
+        "/home/hanako/Pictures/Holiday 2022/Kyoto",
+        "/home/hanako/デスクトップ/会議資料",
+    };
+    std::vector<std::string> paths;
+    for (int i = 0; i < count; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/archive_%05d.zip", i);
+        paths.push_back(kFolders[i % 3] + std::string(name));
+    }
+    return paths;
+}
+
+double PerSecond(int launches, Clock::duration d) {
+    return launches / std::chrono::duration<double>(d).count();
+}
+
+double Program(BenchPlatform& platform, doredaviro::frmDoredAviro& form,
+               const std::vector<std::string>& paths) {
+    form.lstFileList_OLEDragDrop(paths);
+    if (platform.ListCount() != kRows) Fail("the queue did not take the rows");
+    QCoreApplication::processEvents();
+    platform.waitShown = {};
+    const auto t0 = Clock::now();
+    form.cmdExec_Click();
+    if (platform.waitShown == Clock::time_point{} || !platform.otherMessages.empty() ||
+        platform.ListCount() != 0) {
+        Fail("Execute did not start every row");
+    }
+    const double rate = PerSecond(kRows, platform.waitShown - t0);
+    QCoreApplication::processEvents();
+    return rate;
+}
+
+double Bare(const std::vector<std::string>& paths) {
+    const auto t0 = Clock::now();
+    for (const std::string& path : paths) {
+        char* argv[] = {const_cast<char*>(kTrue), const_cast<char*>(path.c_str()), nullptr};
+        pid_t pid = 0;
+        if (int error = posix_spawn(&pid, kTrue, nullptr, nullptr, argv, environ)) {
+            Fail(std::string("posix_spawn: ") + std::strerror(error));
+        }
+    }
+    return PerSecond(static_cast<int>(paths.size()), Clock::now() - t0);
+}
+
+// Until xargs has exited, which is after all it started have ended: its
+// standard output is a pipe that no one else holds, so end-of-file tells.
+double Xargs(const std::string& pathList, int count) {
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0) Fail("pipe");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, pathList.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    char* argv[] = {const_cast<char*>("xargs"), const_cast<char*>("-0"),  const_cast<char*>("-P0"),
+                    const_cast<char*>("-n1"),   const_cast<char*>(kTrue), nullptr};
+    const auto t0 = Clock::now();
+    pid_t pid = 0;
+    const int error = posix_spawnp(&pid, "xargs", &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    if (error) Fail(std::string("xargs: ") + std::strerror(error));
+    char buffer[256];
+    while (read(out[0], buffer, sizeof buffer) > 0) {
+    }
+    const auto t1 = Clock::now();
+    close(out[0]);
+    return PerSecond(count, t1 - t0);
+}
+
+double StartDetached(const std::vector<std::string>& paths) {
+    const auto t0 = Clock::now();
+    for (int i = 0; i < kQProcessRuns; ++i) {
+        if (!QProcess::startDetached(
+                QString::fromLatin1(kTrue),
+                {QString::fromStdString(paths[static_cast<std::size_t>(i)])})) {
+            Fail("QProcess::startDetached failed");
+        }
+    }
+    return PerSecond(kQProcessRuns, Clock::now() - t0);
+}
+
+void Sample(const char* name, double value) {
+    std::printf("sample %s %.1f\n", name, value);
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    const int rounds = argc > 1 ? std::atoi(argv[1]) : 5;
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Zivev+Korvu"));
+    BenchPlatform platform;
+    doredaviro::frmDoredAviro form(platform);
+    doredaviro::qt::MainWindow& window = platform.createWindow(form);
+    if (!form.Form_Load()) Fail("the program's start-up checks failed");
+    window.showCentered();
+    for (int i = 0; i < 50; ++i) QCoreApplication::processEvents();
+
+    const std::vector<std::string> paths = MakePaths(kRows);
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/exec_probe.XXXXXX";
+    const int fd = mkstemp(pattern.data());
+    if (fd < 0) Fail("mkstemp");
+    pathListFile = pattern;
+    for (const std::string& path : paths) {
+        if (write(fd, path.c_str(), path.size() + 1) != static_cast<ssize_t>(path.size() + 1)) {
+            Fail("writing the path list");
+        }
+    }
+    close(fd);
+
+    for (int r = 0; r < rounds; ++r) {
+        // The order turns each round so that none always runs first.
+        for (int k = 0; k < 3; ++k) {
+            switch ((r + k) % 3) {
+                case 0:
+                    Sample("exec.program", Program(platform, form, paths));
+                    break;
+                case 1:
+                    Sample("exec.bare", Bare(paths));
+                    break;
+                case 2:
+                    Sample("exec.xargs", Xargs(pathListFile, kRows));
+                    break;
+            }
+        }
+        // The same with the heap grown, which a fork would have to copy the
+        // page tables of; it is given back after each round.
+        auto* heap = static_cast<char*>(std::malloc(kHeapBytes));
+        if (!heap) Fail("malloc");
+        std::memset(heap, 0x5a, kHeapBytes);
+        asm volatile("" : : "r"(heap) : "memory");  // the stores must happen
+        const long rss = RssKiB();
+        for (int k = 0; k < 3; ++k) {
+            switch ((r + k) % 3) {
+                case 0:
+                    Sample("exec.heap.program", Program(platform, form, paths));
+                    break;
+                case 1:
+                    Sample("exec.heap.bare", Bare(paths));
+                    break;
+                case 2:
+                    Sample("exec.heap.qprocess", StartDetached(paths));
+                    break;
+            }
+        }
+        Sample("exec.heap.rss_mib", rss / 1024.0);
+        std::free(heap);
+    }
+    unlink(pathListFile.c_str());
+    return 0;
+}
