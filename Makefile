@@ -15,7 +15,7 @@ build:
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDOREDAVIRO_TESTS=OFF $(CMAKE_FLAGS)
 	cmake --build build -j $(JOBS)
 
-test: format-check test-core test-asan
+test: format-check test-core test-asan test-win
 
 test-core:
 	scripts/install-deps.sh test

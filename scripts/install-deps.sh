@@ -7,11 +7,12 @@ pkgs=(cmake make g++ pkg-config qt6-base-dev libgl-dev libqt6svg6 libarchive-dev
       fonts-ipafont-gothic)
 case "$what" in
   run) pkgs+=(xauth) ;;
-  test) pkgs+=(libgtest-dev libgmock-dev clang-format xvfb xauth xdotool x11-utils openbox
+  test) pkgs+=(libgtest-dev libgmock-dev clang-format xvfb xauth xdotool x11-utils wmctrl openbox
                imagemagick libarchive-tools desktop-file-utils) ;;
   fuzz) pkgs+=(clang libclang-rt-14-dev) ;;
-  win) pkgs=(cmake make googletest wine wine64 g++-mingw-w64-x86-64 g++-mingw-w64-i686 xvfb xauth
-            xdotool x11-utils imagemagick fonts-ipafont-gothic locales) ;;
+  win) pkgs=(cmake make g++ googletest wine wine64 g++-mingw-w64-x86-64 g++-mingw-w64-i686
+            binutils-mingw-w64-x86-64 libx11-dev xvfb xauth xdotool x11-utils imagemagick
+            fonts-ipafont-gothic locales) ;;
   bench) pkgs+=(xvfb xauth xdotool x11-utils findutils) ;;
   *) echo "usage: $0 run|test|fuzz|bench|win" >&2; exit 2 ;;
 esac

@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# Cross-builds the Windows program with mingw-w64 for x86-64 and i686 and, with "test", runs
+# the x86-64 build's tests under Wine (the i686 one is built and inspected, not run: 32-bit
+# Wine needs the i386 architecture).
+# usage: scripts/win.sh build|test
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+what=${1:-build}
+jobs=${JOBS:-2}
+[ "$jobs" -gt 2 ] && jobs=2  # the machine is shared
+build64=build-win64
+build32=build-win32
+
+build() {  # build DIR TOOLCHAIN CMAKE_ARGS...
+  local dir=$1 toolchain=$2
+  shift 2
+  cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE="cmake/toolchains/$toolchain" \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+  cmake --build "$dir" -j "$jobs"
+}
+
+case "$what" in
+  build)
+    build "$build64" mingw-w64-x86_64.cmake -DDOREDAVIRO_TESTS=OFF
+    build "$build32" mingw-w64-i686.cmake -DDOREDAVIRO_TESTS=OFF
+    echo "built: $build64/Zivev+Korvu.exe $build32/Zivev+Korvu.exe"
+    exit 0
+    ;;
+  test) ;;
+  *) echo "usage: $0 build|test" >&2; exit 2 ;;
+esac
+
+build "$build64" mingw-w64-x86_64.cmake -DDOREDAVIRO_WERROR=ON -DDOREDAVIRO_TESTS=ON
+build "$build32" mingw-w64-i686.cmake -DDOREDAVIRO_WERROR=ON -DDOREDAVIRO_TESTS=OFF
+# What can be checked of the 32-bit program without running it.
+"$build64/tests/win32/resource_check" "$build32/Zivev+Korvu.exe"
+cmake -DOBJDUMP=i686-w64-mingw32-objdump -DPROGRAM="$build32/Zivev+Korvu.exe" \
+  -P tests/win32/dll_imports.cmake
+
+# Wine takes its ANSI code page from the locale and converts file names with the locale's
+# character set, so the Japanese tests need ja_JP.UTF-8 to exist.
+if ! locale -a 2>/dev/null | grep -qix 'ja_JP\.utf-\?8'; then
+  sudo_=""; [ "$(id -u)" -eq 0 ] || sudo_=sudo
+  $sudo_ localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
+fi
+
+# A prefix of this checkout's own, outside it; made once, about 15 s.
+export WINEPREFIX=${DOREDAVIRO_WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/doredaviro/wine64-$(
+  printf %s "$root" | md5sum | cut -c1-12)}
+export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export LC_ALL=C.UTF-8
+mkdir -p "$(dirname "$WINEPREFIX")"
+
+xvfb_pid=""
+cleanup() {
+  wineserver -k 2>/dev/null || true
+  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
+}
+trap cleanup EXIT
+
+# An X display of our own, for the window tests and Wine's message boxes.
+display_file=$(mktemp)
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 100); do [ -s "$display_file" ] && break; sleep 0.1; done
+DISPLAY=":$(head -1 "$display_file")"
+export DISPLAY
+rm -f "$display_file"
+[ "$DISPLAY" != ":" ] || { echo "Xvfb did not start" >&2; exit 1; }
+
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "making the Wine prefix $WINEPREFIX"
+  wineboot -i >/dev/null 2>&1 || true
+  wineserver -w || true
+  [ -f "$WINEPREFIX/system.reg" ] || { echo "could not make the Wine prefix" >&2; exit 1; }
+fi
+# One server for all the tests, rather than one started and stopped by each.
+wineserver -p >/dev/null 2>&1 || true  # fails only when one runs already
+tests/win32/wine-settings.sh wine >/dev/null 2>&1
+
+(cd "$build64" && ctest --output-on-failure --timeout 300)
+echo "screenshots: $build64/e2e-window.png $build64/e2e-wait-message.png"

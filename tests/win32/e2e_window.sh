@@ -1,0 +1,123 @@
+#!/usr/bin/env bash
+# The real window under Wine, end to end: files dropped through Wine's own X11 drop handling,
+# F1 pressed, the wait message answered with Return, and what the archiver was started with
+# read back from the recorder's log. Leaves screenshots in OUT_DIR.
+# usage: e2e_window.sh WINE PROGRAM RECORDER PROBE XDND_DROP OUT_DIR
+set -euo pipefail
+wine=$1 program=$2 recorder=$3 probe=$4 xdnd=$5 out=$6
+: "${DISPLAY:?needs an X display: scripts/win.sh test starts one}"
+
+work=$(mktemp -d /tmp/doredaviro-e2e.XXXXXX)
+app_pid=""
+cleanup() {
+  if [ -n "$app_pid" ] && kill -0 "$app_pid" 2>/dev/null; then kill "$app_pid" || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+winpath() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
+probe() { "$wine" "$probe" "$@" 2>/dev/null | tr -d '\r'; }
+rows() { probe rows; }
+wait_rows() {  # wait until the list holds $1 rows
+  for _ in $(seq 100); do [ "$(rows | grep -c .)" -eq "$1" ] && return 0; sleep 0.1; done
+  fail "the list holds $(rows | grep -c .) rows, not $1"
+}
+unhex() {
+  local hex=$1 out=""
+  while [ -n "$hex" ]; do out+="\\x${hex:0:2}"; hex=${hex:2}; done
+  printf '%b' "$out"
+}
+
+# The program and the archiver stand-in in folders named in Japanese; the settings file in the
+# ANSI code page, as a Japanese user's editor writes it.
+mkdir -p "$work/アプリ" "$work/ツール" "$work/files/dir"
+cp "$program" "$work/アプリ/Zivev+Korvu.exe"
+cp "$recorder" "$work/ツール/korvu.exe"
+printf '[Korvu Path]\r\nPath=%s\r\n' "$(winpath "$work/ツール/korvu.exe")" |
+  iconv -f UTF-8 -t CP932 > "$work/アプリ/Zivev+Korvu.ini"
+touch "$work/files/x.txt" "$work/files/a b.txt" "$work/files/日本語.txt" "$work/files/café.txt"
+RECORDER_LOG=$(winpath "$work/launches.log")
+export RECORDER_LOG
+
+(cd "$work/files" && exec "$wine" "$work/アプリ/Zivev+Korvu.exe" >/dev/null 2>&1) &
+app_pid=$!
+read -r xid lx ly < <(probe find) || fail "no window"
+echo "window: X id $xid, list centre at $lx,$ly"
+expect() {  # expect WHAT VALUE: poll the probe until it tells VALUE
+  for _ in $(seq 30); do [ "$(probe "$1")" = "$2" ] && return 0; sleep 0.1; done
+  fail "$1 is $(probe "$1"), not $2"
+}
+
+# Keys: Tab walks check box, list, Execute, Close; Space on the check box keeps the window on
+# top and lets it go again; Enter and Esc on a button do nothing at all.
+ids=(100 102 105 106)  # control IDs: check box, list, Execute, Close
+xdotool windowfocus --sync "$xid"
+expect focus "${ids[0]}"
+for want in "${ids[1]}" "${ids[2]}" "${ids[3]}" "${ids[0]}"; do
+  xdotool key Tab
+  expect focus "$want"
+done
+xdotool key space
+expect topmost 1
+xdotool key space
+expect topmost 0
+xdotool key Tab Tab
+expect focus "${ids[2]}"
+xdotool key Return Escape
+probe dialog 1 >/dev/null && fail "Enter or Esc on the Execute button opened a message"
+probe find >/dev/null || fail "Enter or Esc closed the window"
+
+# Two drops: each one's paths go in at the top, the last dropped on top.
+"$xdnd" "$xid" "$lx" "$ly" "$work/files/x.txt" || fail "first drop"
+wait_rows 1
+"$xdnd" "$xid" "$lx" "$ly" "$work/files/a b.txt" "$work/files/日本語.txt" "$work/files/café.txt" \
+  "$work/files/dir" || fail "second drop"
+wait_rows 5
+expected=$(for f in dir café.txt 日本語.txt "a b.txt" x.txt; do winpath "$work/files/$f"; echo; done)
+[ "$(rows)" = "$expected" ] || fail "rows are"$'\n'"$(rows)"$'\n'"not"$'\n'"$expected"
+import -window root "$out/e2e-window.png"
+
+# Delete takes the selected row out, and only that one.
+"$xdnd" "$xid" "$lx" "$ly" "$work/files/x.txt" || fail "third drop"
+wait_rows 6
+xdotool windowfocus --sync "$xid"
+xdotool key Tab Tab Tab
+expect focus "${ids[1]}"
+xdotool key Home Delete
+wait_rows 5
+[ "$(rows)" = "$expected" ] || fail "after Delete the rows are"$'\n'"$(rows)"
+
+xdotool windowfocus --sync "$xid"
+xdotool key F1
+mapfile -t dialog < <(probe dialog) || true
+[ "${#dialog[@]}" -ge 3 ] || fail "no wait message"
+[ "${dialog[2]}" = "+Korvuの処理が完了するまでお待ち下さい。" ] || fail "message: ${dialog[2]}"
+[ "${dialog[1]}" = "+Korvu支援Tool  Zivev+Korvu" ] || fail "message title: ${dialog[1]}"
+import -window root "$out/e2e-wait-message.png"
+# Launched rows stay until the message is answered.
+[ "$(rows | grep -c .)" -eq 5 ] || fail "rows went before the message was answered"
+xdotool windowfocus --sync "${dialog[0]}"
+xdotool key Return
+wait_rows 0
+
+# Five starts, top row first, each with its row as the one parameter, in the current folder.
+for _ in $(seq 100); do [ "$(grep -c '^end$' "$work/launches.log" 2>/dev/null)" = 5 ] && break; sleep 0.1; done
+[ "$(grep -c '^end$' "$work/launches.log")" = 5 ] || fail "$(grep -c '^end$' "$work/launches.log") starts"
+started=$(awk -F= '
+  $1 == "argc" { argc = $2 } $1 == "arg" { arg = $2 } $1 == "cwd" { cwd = $2 }
+  $1 == "created" { created = $2 }
+  $1 == "end" { print created, argc, arg, cwd; argc = arg = cwd = "" }' "$work/launches.log" |
+  sort -n | while read -r _ argc arg cwd; do
+    [ "$argc" = 2 ] || fail "argc $argc"
+    [ "$(unhex "$cwd")" = "$(winpath "$work/files")" ] || fail "started in $(unhex "$cwd")"
+    unhex "$arg"; echo
+  done)
+[ "$started" = "$expected" ] || fail "started with"$'\n'"$started"$'\n'"not"$'\n'"$expected"
+
+xdotool windowfocus --sync "$xid"
+xdotool key F4
+probe gone || fail "F4 left the window open"
+for _ in $(seq 50); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$app_pid" 2>/dev/null && fail "the program still runs after F4"
+app_pid=""
+echo "PASS"

@@ -1,0 +1,476 @@
+// The Windows platform layer against the real system (under Wine in CI): the settings reader,
+// launches, the directory search and the single-copy mutex.
+#include "platform/win32/win32_platform.h"
+#include "platform/private_profile.h"
+#include "platform/win32/system.h"
+#include "platform/win32/text.h"
+#include "startup/iniCtrl.h"
+#include "startup/modDoredAviro.h"
+#include "test_support.h"
+#include "window/frmDoredAviro.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace doredaviro::win32 {
+namespace {
+
+using testing::TempDir;
+using testing::WriteFile;
+
+// Japanese users' Windows: where the reader and launches matter most.
+bool JapaneseCodePage() { return GetACP() == 932; }
+
+UINT GetDpiForWindowOr96(HWND hwnd) {
+    using Fn = UINT(WINAPI*)(HWND);
+    const auto fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    return fn ? fn(hwnd) : 96;
+}
+
+std::string Sjis(const std::string& utf8) {
+    const std::wstring wide = Widen(utf8);
+    const int n = WideCharToMultiByte(932, 0, wide.data(), static_cast<int>(wide.size()), nullptr,
+                                      0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(932, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n, nullptr,
+                        nullptr);
+    return out;
+}
+
+std::string Utf16Le(const std::string& utf8) {
+    const std::wstring wide = Widen(utf8);
+    std::string out = "\xFF\xFE";
+    for (wchar_t c : wide) {
+        out.push_back(static_cast<char>(c & 0xFF));
+        out.push_back(static_cast<char>((c >> 8) & 0xFF));
+    }
+    return out;
+}
+
+// Reads the way the program does, and checks the caller's buffer is used as promised.
+std::string Read(const std::string& file, const std::string& section = "Korvu Path",
+                 const std::string& key = "Path") {
+    char buffer[200];
+    std::memset(buffer, ' ', sizeof buffer);
+    const unsigned n = ReadProfileString(section, key, "", buffer, sizeof buffer, file);
+    EXPECT_LT(n, sizeof buffer);
+    EXPECT_EQ(std::strlen(buffer), n);
+    const std::string value(buffer, n);
+    EXPECT_EQ(iniCtrl::GetIniString(section, key, file), value);
+    return value;
+}
+
+// The tests of code page 932 behaviour skip without it; this one says so loudly.
+TEST(EnvironmentTest, RunsUnderTheJapaneseCodePage) {
+    EXPECT_EQ(GetACP(), 932u) << "run with LC_ALL=ja_JP.UTF-8, as scripts/win.sh test does";
+}
+
+TEST(TextTest, Utf16RoundTripsExactlyEvenWithLoneSurrogates) {
+    const std::wstring samples[] = {L"C:\\\u65E5\u672C\u8A9E\\caf\u00E9.txt",
+                                    L"\xD83D\xDE00",  // U+1F600
+                                    L"a\xD800z",
+                                    L"\xDC00",
+                                    L"\xD800\xD800",
+                                    L"",
+                                    L"x\xDBFF"};
+    for (const std::wstring& s : samples) EXPECT_EQ(Widen(Narrow(s)), s);
+    EXPECT_EQ(Narrow(L"caf\u00E9"), "caf\xC3\xA9");
+    EXPECT_EQ(Narrow(L"\xD83D\xDE00"), "\xF0\x9F\x98\x80");
+    EXPECT_EQ(Widen("\xE6\x97\xA5"), L"\u65E5");
+    // Bytes that are no UTF-8 at all: one replacement character each, nothing dropped silently.
+    EXPECT_EQ(Widen("a\xFF"
+                    "b\xC3"),
+              L"a\uFFFDb\uFFFD");
+    EXPECT_EQ(Widen("\xC0\xAF"), L"\uFFFD\uFFFD");  // overlong
+}
+
+TEST(QuoteArgumentTest, TheArchiversParserGetsBackThePath) {
+    const std::wstring paths[] = {L"C:\\My Files\\a b.txt",
+                                  L"Z:\\",
+                                  L"C:\\dir\\",
+                                  L"C:\\dir\\\\",
+                                  L"\\\\server\\share\\",
+                                  L"C:\\a\\b",
+                                  L"C:\\\u65E5\u672C\\caf\u00E9"};
+    for (const std::wstring& path : paths) {
+        const std::wstring line = L"korvu.exe " + QuoteArgument(path);
+        int argc = 0;
+        LPWSTR* argv = CommandLineToArgvW(line.c_str(), &argc);
+        ASSERT_NE(argv, nullptr);
+        ASSERT_EQ(argc, 2) << Narrow(line);
+        EXPECT_EQ(std::wstring(argv[1]), path) << Narrow(line);
+        LocalFree(argv);
+    }
+    EXPECT_EQ(QuoteArgument(L"D:\\"), L"\"D:\\\\\"");
+    EXPECT_EQ(QuoteArgument(L"C:\\a b"), L"\"C:\\a b\"");
+    EXPECT_EQ(QuoteArgument(L"C:\\x\\\\"), L"\"C:\\x\\\\\\\\\"");
+}
+
+// --- The settings reader --------------------------------------------------------------------
+
+class ProfileReaderTest : public ::testing::Test {
+protected:
+    std::string Write(const std::string& bytes, const std::string& name = "Zivev+Korvu.ini") {
+        const std::string path = dir_.file(name);
+        WriteFile(path, bytes);
+        return path;
+    }
+    TempDir dir_;
+};
+
+TEST_F(ProfileReaderTest, AnsiFile) {
+    const std::string ini = Write(
+        "; settings\r\n[Other]\r\nPath=C:\\wrong.exe\r\n[Korvu Path]\r\n"
+        "Path=C:\\Program Files\\Korvu\\korvu.exe\r\nQuoted=\"C:\\a b\\k.exe\"\r\n"
+        "Long=" +
+        std::string(250, 'x') + "\r\nEmpty=\r\n");
+    EXPECT_EQ(Read(ini), "C:\\Program Files\\Korvu\\korvu.exe");
+    EXPECT_EQ(Read(ini, "korvu path", "PATH"), "C:\\Program Files\\Korvu\\korvu.exe");
+    EXPECT_EQ(Read(ini, "Korvu Path", "Quoted"), "C:\\a b\\k.exe");
+    EXPECT_EQ(Read(ini, "Korvu Path", "Long"), std::string(199, 'x'));
+    EXPECT_EQ(Read(ini, "Korvu Path", "Empty"), "");
+    EXPECT_EQ(Read(ini, "Korvu Path", "Missing"), "");
+    EXPECT_EQ(Read(ini, "Missing", "Path"), "");
+    EXPECT_EQ(Read(dir_.file("missing.ini")), "");
+    EXPECT_EQ(Read(dir_.str()), "");  // a folder
+
+    char buffer[16];
+    EXPECT_EQ(ReadProfileString("Korvu Path", "Missing", "dflt", buffer, sizeof buffer, ini), 4u);
+    EXPECT_STREQ(buffer, "dflt");
+    EXPECT_EQ(ReadProfileString("Korvu Path", "Path", "", buffer, 6, ini), 5u);
+    EXPECT_STREQ(buffer, "C:\\Pr");
+    EXPECT_EQ(ReadProfileString("Korvu Path", "Path", "", nullptr, 6, ini), 0u);
+}
+
+TEST_F(ProfileReaderTest, ShiftJisFileComesBackAsUtf8) {
+    if (!JapaneseCodePage()) GTEST_SKIP() << "needs the Japanese ANSI code page";
+    // 表 is 95 5C: its trail byte must not be taken for a backslash.
+    const std::string path = "C:\\ツール\\表\\k.exe";
+    const std::string ini =
+        Write(Sjis("[Korvu Path]\r\nPath=" + path + "\r\n[設定]\r\nパス=値\r\n"));
+    EXPECT_EQ(Read(ini), path);
+    EXPECT_EQ(Read(ini, "設定", "パス"), "値");
+
+    // A double-byte character cut at the end leaves no stray byte behind.
+    const std::string a198(198, 'a');
+    EXPECT_EQ(Read(Write(Sjis("[Korvu Path]\r\nPath=" + a198 + "表\r\n"), "cut.ini")), a198);
+    // 100 double-byte characters are 300 bytes of UTF-8: cut on a whole character.
+    std::string hyo;
+    for (int i = 0; i < 100; ++i) hyo += "表";
+    const std::string value = Read(Write(Sjis("[Korvu Path]\r\nPath=" + hyo + "\r\n"), "long.ini"));
+    EXPECT_EQ(value, hyo.substr(0, 198));
+
+    // The caller's smaller buffer is cut on a whole character too.
+    char buffer[8];
+    EXPECT_EQ(ReadProfileString("Korvu Path", "Path", "", buffer, sizeof buffer, ini), 6u);
+    EXPECT_STREQ(buffer, "C:\\ツ");
+}
+
+TEST_F(ProfileReaderTest, Utf16File) {
+    const std::string ini = Write(Utf16Le("[Korvu Path]\r\nPath=C:\\Korvu\\k.exe\r\nJ=ツール\r\n"));
+    EXPECT_EQ(Read(ini), "C:\\Korvu\\k.exe");
+    if (JapaneseCodePage()) {
+        EXPECT_EQ(Read(ini, "Korvu Path", "J"), "ツール");
+    }
+}
+
+TEST_F(ProfileReaderTest, FileInAFolderTheCodePageCannotSpell) {
+    // é is not in code page 932, ツ not in 1252: the short name still reaches the file.
+    const std::string folder = dir_.file(JapaneseCodePage() ? "café" : "ツール");
+    ASSERT_TRUE(CreateDirectoryW(Widen(folder).c_str(), nullptr));
+    const std::string ini = folder + "\\Zivev+Korvu.ini";
+    WriteFile(ini, "[Korvu Path]\r\nPath=C:\\k.exe\r\n");
+    EXPECT_EQ(Read(ini), "C:\\k.exe");
+    // Never a best-fit look-alike: "cafe" must not stand in for "café".
+    const std::string lookalike = dir_.file("cafe");
+    ASSERT_TRUE(CreateDirectoryW(Widen(lookalike).c_str(), nullptr));
+    WriteFile(lookalike + "\\other.ini", "[Korvu Path]\r\nPath=C:\\wrong.exe\r\n");
+    EXPECT_EQ(Read(dir_.file("café") + "\\other.ini"), "");
+}
+
+// --- Launches -------------------------------------------------------------------------------
+
+struct Record {
+    std::map<std::string, std::string> fields;
+    std::vector<std::string> args;
+};
+
+std::string Unhex(const std::string& hex) {
+    std::string out;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+        out.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    }
+    return out;
+}
+
+std::vector<Record> ReadLog(const std::string& path) {
+    std::string text;
+    HANDLE file = CreateFileW(Widen(path).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        char chunk[4096];
+        DWORD n = 0;
+        while (ReadFile(file, chunk, sizeof chunk, &n, nullptr) && n > 0) text.append(chunk, n);
+        CloseHandle(file);
+    }
+    std::vector<Record> records;
+    Record current;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        auto end = text.find('\n', pos);
+        if (end == std::string::npos) break;  // a record still being written
+        const std::string line = text.substr(pos, end - pos);
+        pos = end + 1;
+        if (line == "end") {
+            records.push_back(current);
+            current = {};
+            continue;
+        }
+        const auto eq = line.find('=');
+        const std::string name = line.substr(0, eq), value = line.substr(eq + 1);
+        if (name == "arg") {
+            current.args.push_back(Unhex(value));
+        } else {
+            current.fields[name] = name == "argc" || name == "created" ? value : Unhex(value);
+        }
+    }
+    return records;
+}
+
+std::vector<Record> WaitForRecords(const std::string& log, std::size_t count) {
+    std::vector<Record> records;
+    for (int i = 0; i < 300 && records.size() < count; ++i) {
+        records = ReadLog(log);
+        if (records.size() < count) Sleep(50);
+    }
+    return records;
+}
+
+class LaunchTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        log_ = dir_.file("launches.log");
+        ASSERT_TRUE(SetEnvironmentVariableW(L"RECORDER_LOG", Widen(log_).c_str()));
+        workdir_ = dir_.file("作業 dir");
+        ASSERT_TRUE(CreateDirectoryW(Widen(workdir_).c_str(), nullptr));
+    }
+    TempDir dir_;
+    std::string log_;
+    std::string workdir_;
+};
+
+TEST_F(LaunchTest, EachPathArrivesAsTheOneParameterIntact) {
+    const std::vector<std::string> paths = {"C:\\My Files\\a b.txt", "C:\\日本語\\ファイル.txt",
+                                            "C:\\café\\é.txt",       "Z:\\",
+                                            "C:\\dir with space\\",  "C:\\two\\\\",
+                                            "\\\\server\\share\\x y"};
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        ASSERT_TRUE(Launch(RECORDER_PATH, paths[i], workdir_)) << paths[i];
+        // One at a time, so each record can be matched to its path.
+        const std::vector<Record> records = WaitForRecords(log_, i + 1);
+        ASSERT_EQ(records.size(), i + 1) << paths[i];
+        const Record& r = records.back();
+        EXPECT_EQ(r.fields.at("argc"), "2") << paths[i];
+        ASSERT_EQ(r.args.size(), 1u);
+        EXPECT_EQ(r.args[0], paths[i]);
+        EXPECT_EQ(r.fields.at("cwd"), workdir_);
+        // The one parameter as it stands on the command line: quoted, trailing backslashes doubled.
+        const std::string cmdline = r.fields.at("cmdline");
+        const std::string quoted = " " + Narrow(QuoteArgument(Widen(paths[i])));
+        EXPECT_EQ(cmdline.substr(cmdline.size() - std::min(cmdline.size(), quoted.size())), quoted);
+    }
+    // The ANSI code page of a Japanese system has no é: only the wide call keeps it.
+    if (JapaneseCodePage()) {
+        EXPECT_EQ(ReadLog(log_)[2].args[0], "C:\\café\\é.txt");
+    }
+}
+
+TEST_F(LaunchTest, ArchiverInAFolderTheCodePageCannotSpell) {
+    const std::string folder = dir_.file("ツール é");
+    ASSERT_TRUE(CreateDirectoryW(Widen(folder).c_str(), nullptr));
+    const std::string copy = folder + "\\korvu.exe";
+    ASSERT_TRUE(CopyFileW(Widen(RECORDER_PATH).c_str(), Widen(copy).c_str(), FALSE));
+    ASSERT_TRUE(Launch(copy, "x", workdir_));
+    ASSERT_EQ(WaitForRecords(log_, 1).size(), 1u);
+}
+
+TEST_F(LaunchTest, MissingProgramIsAFailedLaunch) {
+    EXPECT_FALSE(Launch(dir_.file("no such korvu.exe"), "C:\\a.txt", workdir_));
+    EXPECT_FALSE(Launch("", "C:\\a.txt", workdir_));
+    Sleep(300);
+    EXPECT_TRUE(ReadLog(log_).empty());
+}
+
+// --- The window's list and geometry -----------------------------------------------------------
+
+class WindowTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(platform_.CreateMainWindow(form_)); }
+    Win32Platform platform_{GetModuleHandleW(nullptr)};
+    frmDoredAviro form_{platform_};
+};
+
+TEST_F(WindowTest, ListKeepsEachPathExactly) {
+    // A lone surrogate is a valid Windows file name and must come back unchanged.
+    const std::string lone = Narrow(std::wstring(L"C:\\x\xD800y.txt"));
+    platform_.ListInsertTop({"X"});
+    platform_.ListInsertTop({"C:\\日本語\\a b.txt", lone, "Z:\\"});
+    ASSERT_EQ(platform_.ListCount(), 4);
+    EXPECT_EQ(platform_.ListIndex(), -1);
+    const std::vector<std::string> want = {"C:\\日本語\\a b.txt", lone, "Z:\\", "X"};
+    for (int row = 0; row < 4; ++row) {
+        platform_.ListSetSelected(row, true);
+        EXPECT_EQ(platform_.ListIndex(), row);
+        EXPECT_EQ(platform_.ListText(), want[static_cast<std::size_t>(row)]);
+    }
+    EXPECT_EQ(Widen(lone), L"C:\\x\xD800y.txt");
+    // What the list box shows is the same text.
+    HWND list = FindWindowExW(platform_.window(), nullptr, L"ListBox", nullptr);
+    wchar_t shown[64] = {};
+    SendMessageW(list, LB_GETTEXT, 1, reinterpret_cast<LPARAM>(shown));
+    EXPECT_EQ(std::wstring(shown), L"C:\\x\xD800y.txt");
+
+    // The selection follows its row; removing it clears the selection.
+    platform_.ListSetSelected(3, true);
+    platform_.ListRemove(0, 2);
+    EXPECT_EQ(platform_.ListIndex(), 1);
+    EXPECT_EQ(platform_.ListText(), "X");
+    platform_.ListRemove(1, 1);
+    EXPECT_EQ(platform_.ListIndex(), -1);
+    EXPECT_EQ(platform_.ListCount(), 1);
+    EXPECT_EQ(SendMessageW(list, LB_GETCOUNT, 0, 0), 1);
+}
+
+TEST_F(WindowTest, GeometryInTwipsReadsTheWindowBack) {
+    platform_.ShowCentered(SW_SHOWNOACTIVATE);
+    const float pixel = 1440.0f / static_cast<float>(GetDpiForWindowOr96(platform_.window()));
+    EXPECT_NEAR(platform_.ScaleWidth(), kClientWidth, pixel);
+    EXPECT_NEAR(platform_.ScaleHeight(), kClientHeight, pixel);
+    platform_.Let(Control::cmdExec, Prop::Left, 3000.0f);
+    EXPECT_NEAR(platform_.Get(Control::cmdExec, Prop::Left), 3000.0f, pixel);
+    platform_.Let(Control::cmdExec, Prop::Width, -50.0f);
+    EXPECT_EQ(platform_.Get(Control::cmdExec, Prop::Width), 0.0f);
+
+    // The list shows whole rows only, so it may keep less height than it is given; the layout
+    // places the buttons under what it kept.
+    form_.Form_Resize();
+    const float given = platform_.ScaleHeight() / 1.7f;
+    const float kept = platform_.Get(Control::lstFileList, Prop::Height);
+    EXPECT_LE(kept, given + pixel);
+    EXPECT_GT(kept, given - 600.0f);
+    EXPECT_NEAR(platform_.Get(Control::lblF1, Prop::Top), kept + 900.0f, pixel);
+    EXPECT_NEAR(platform_.Get(Control::cmdClose, Prop::Top), kept + 1100.0f, pixel);
+    EXPECT_NEAR(platform_.Get(Control::lstFileList, Prop::Width), platform_.ScaleWidth() / 1.02f,
+                pixel);
+}
+
+// --- The directory search -------------------------------------------------------------------
+
+class DirTest : public ::testing::Test {
+protected:
+    std::string Make(const std::string& name, DWORD attributes) {
+        const std::string path = dir_.file(name);
+        WriteFile(path, "x");
+        if (attributes) {
+            EXPECT_TRUE(SetFileAttributesW(Widen(path).c_str(), attributes));
+        }
+        made_.push_back(path);
+        return path;
+    }
+    void TearDown() override {
+        // Read-only files would outlive the folder's removal.
+        for (const std::string& path : made_) {
+            SetFileAttributesW(Widen(path).c_str(), FILE_ATTRIBUTE_NORMAL);
+        }
+    }
+    TempDir dir_;
+    std::vector<std::string> made_;
+};
+
+TEST_F(DirTest, FilesOfEveryKindButNeverAFolder) {
+    constexpr int kFiles = vbReadOnly | vbHidden | vbSystem | vbArchive;
+    const std::pair<const char*, DWORD> files[] = {
+        {"plain.txt", 0},
+        {"hidden.txt", FILE_ATTRIBUTE_HIDDEN},
+        {"system.txt", FILE_ATTRIBUTE_SYSTEM},
+        {"readonly.txt", FILE_ATTRIBUTE_READONLY},
+        {"archive.txt", FILE_ATTRIBUTE_ARCHIVE},
+        {"all.txt", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY},
+        {"日本語 é.txt", 0}};
+    Win32Platform platform(GetModuleHandleW(nullptr));
+    for (const auto& [name, attributes] : files) {
+        const std::string path = Make(name, attributes);
+        EXPECT_EQ(FindFirst(path, kFiles), name);
+        EXPECT_TRUE(modDoredAviro::FileExists(platform, path)) << name;
+    }
+    const std::string folder = dir_.file("folder");
+    ASSERT_TRUE(CreateDirectoryW(Widen(folder).c_str(), nullptr));
+    EXPECT_EQ(FindFirst(folder, kFiles), "");
+    EXPECT_FALSE(modDoredAviro::FileExists(platform, folder));
+    EXPECT_EQ(FindFirst(folder, vbDirectory), "folder");
+    EXPECT_FALSE(modDoredAviro::FileExists(platform, dir_.file("missing.txt")));
+    EXPECT_FALSE(modDoredAviro::FileExists(platform, folder + "\\"));
+    // A mask without hidden does not see hidden files.
+    EXPECT_EQ(FindFirst(dir_.file("hidden.txt"), vbReadOnly | vbArchive), "");
+}
+
+TEST_F(DirTest, AFolderMatchedFirstIsPassedOver) {
+    // Both orders of the same pattern: whichever the system lists first, the file is found.
+    ASSERT_TRUE(CreateDirectoryW(Widen(dir_.file("xa")).c_str(), nullptr));
+    Make("xb", 0);
+    ASSERT_TRUE(CreateDirectoryW(Widen(dir_.file("xc")).c_str(), nullptr));
+    EXPECT_EQ(FindFirst(dir_.file("x*"), vbReadOnly | vbHidden | vbSystem | vbArchive), "xb");
+}
+
+// --- The single-copy mutex ------------------------------------------------------------------
+
+TEST(InstanceTest, OfTwoCopiesStartedAtOnceExactlyOneRuns) {
+    const std::wstring eventName =
+        L"Local\\DoredAviroTestGo" + std::to_wstring(GetCurrentProcessId());
+    HANDLE go = CreateEventW(nullptr, TRUE, FALSE, eventName.c_str());
+    ASSERT_NE(go, nullptr);
+    auto start = [&](const wchar_t* holdMs) {
+        std::wstring line = L"\"" + Widen(INSTANCE_PROBE_PATH) + L"\" " + eventName + L" " + holdMs;
+        STARTUPINFOW si{};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi{};
+        EXPECT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                   nullptr, &si, &pi));
+        CloseHandle(pi.hThread);
+        return pi.hProcess;
+    };
+    auto exitCode = [](HANDLE process) {
+        EXPECT_EQ(WaitForSingleObject(process, 20000), WAIT_OBJECT_0);
+        DWORD code = 99;
+        GetExitCodeProcess(process, &code);
+        CloseHandle(process);
+        return code;
+    };
+    HANDLE first = start(L"1500");
+    HANDLE second = start(L"1500");
+    Sleep(500);  // both waiting on the signal
+    SetEvent(go);
+    const DWORD a = exitCode(first), b = exitCode(second);
+    EXPECT_EQ(std::min(a, b), 0u);
+    EXPECT_EQ(std::max(a, b), 1u);
+
+    // Once both have ended, however they ended, the next copy runs.
+    EXPECT_EQ(exitCode(start(L"0")), 0u);
+    CloseHandle(go);
+}
+
+}  // namespace
+}  // namespace doredaviro::win32
