@@ -59,10 +59,11 @@ std::string Utf16Le(const std::string& utf8) {
     return out;
 }
 
-// Reads the way the program does, and checks the caller's buffer is used as promised.
+// Reads the way the program does, and checks the caller's buffer is used as promised. The
+// program's buffer holds 199 bytes of the code page even when each becomes three of UTF-8.
 std::string Read(const std::string& file, const std::string& section = "Korvu Path",
                  const std::string& key = "Path") {
-    char buffer[200];
+    char buffer[3 * 199 + 1];
     std::memset(buffer, ' ', sizeof buffer);
     const unsigned n = ReadProfileString(section, key, "", buffer, sizeof buffer, file);
     EXPECT_LT(n, sizeof buffer);
@@ -166,11 +167,17 @@ TEST_F(ProfileReaderTest, ShiftJisFileComesBackAsUtf8) {
     // A double-byte character cut at the end leaves no stray byte behind.
     const std::string a198(198, 'a');
     EXPECT_EQ(Read(Write(Sjis("[Korvu Path]\r\nPath=" + a198 + "表\r\n"), "cut.ini")), a198);
-    // 100 double-byte characters are 300 bytes of UTF-8: cut on a whole character.
+    // 100 double-byte characters are 200 bytes of the code page: the 99 that fit in 199 come
+    // back whole, as 297 bytes of UTF-8.
     std::string hyo;
     for (int i = 0; i < 100; ++i) hyo += "表";
     const std::string value = Read(Write(Sjis("[Korvu Path]\r\nPath=" + hyo + "\r\n"), "long.ini"));
-    EXPECT_EQ(value, hyo.substr(0, 198));
+    EXPECT_EQ(value, hyo.substr(0, 99 * 3));
+    // Half-width kana are one byte of the code page and three of UTF-8.
+    std::string kana;
+    for (int i = 0; i < 250; ++i) kana += "ｱ";
+    EXPECT_EQ(Read(Write(Sjis("[Korvu Path]\r\nPath=" + kana + "\r\n"), "kana.ini")),
+              kana.substr(0, 199 * 3));
 
     // The caller's smaller buffer is cut on a whole character too.
     char buffer[8];
