@@ -12,6 +12,7 @@ case "$what" in
   fuzz) pkgs+=(clang libclang-rt-14-dev) ;;
   win) pkgs=(cmake make g++ googletest wine wine64 g++-mingw-w64-x86-64 g++-mingw-w64-i686
             binutils-mingw-w64-x86-64 libx11-dev xvfb xauth xdotool x11-utils imagemagick
+            libmagickcore-6.q16-6-extra
             fonts-ipafont-gothic locales) ;;
   bench) pkgs+=(xvfb xauth xdotool x11-utils findutils) ;;
   *) echo "usage: $0 run|test|fuzz|bench|win" >&2; exit 2 ;;
