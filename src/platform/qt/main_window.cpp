@@ -227,10 +227,12 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     // Key preview: the window sees a key before the control that has the focus,
     // which still gets it afterwards.
     if (event->type() == QEvent::KeyPress && watched->isWidgetType()) {
-        auto* widget = static_cast<QWidget*>(watched);
-        const bool first = widget == QApplication::focusWidget() ||
-                           (QApplication::focusWidget() == nullptr && widget == this);
-        if (first && widget->window() == this) {
+        // Only the key's first stop counts, not its way up through the parents.
+        // The window's own focus control, not the application's: that one is
+        // empty while a message box the key opened is closing, which would
+        // make the window itself look like a first stop.
+        QWidget* first = focusWidget() ? focusWidget() : this;
+        if (watched == first) {
             auto* key = static_cast<QKeyEvent*>(event);
             form_.Form_KeyDown(VbKeyCode(key->key()), VbShift(key->modifiers()));
         }

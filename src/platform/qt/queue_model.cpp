@@ -30,11 +30,15 @@ void QueueModel::remove(int first, int count) {
 
 QString QueueModel::displayText(const std::string& path) {
     QString text = QString::fromUtf8(path.data(), static_cast<qsizetype>(path.size()));
+    // Marks the fonts that draw the list carry (the control-picture symbols are
+    // in none of Debian's usual ones).
     for (QChar& c : text) {
-        if (c.unicode() < 0x20) {
-            c = QChar(0x2400 + c.unicode());
-        } else if (c.unicode() == 0x7F) {
-            c = QChar(0x2421);
+        if (c == QLatin1Char('\n') || c == QLatin1Char('\r')) {
+            c = QChar(0x21B5);  // ↵
+        } else if (c == QLatin1Char('\t')) {
+            c = QChar(0x2192);  // →
+        } else if (c.unicode() < 0x20 || c.unicode() == 0x7F) {
+            c = QChar::ReplacementCharacter;
         }
     }
     return text;

@@ -20,8 +20,8 @@ public:
     void insertTop(const std::vector<std::string>& rows);
     void remove(int first, int count);
 
-    // A readable rendering of a path's bytes: invalid UTF-8 shows as U+FFFD and
-    // control characters as their visible symbols, so each row stays one line.
+    // A readable rendering of a path's bytes: invalid UTF-8 and control
+    // characters show as visible marks, so each row stays one line.
     static QString displayText(const std::string& path);
 
 private:

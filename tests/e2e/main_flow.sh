@@ -1,0 +1,135 @@
+#!/usr/bin/env bash
+# The main flow with the real program: files with awkward names dragged in
+# from another program, F1, the wait message, and the archiver started once
+# per row, top to bottom, each path as exactly one argument, in the directory
+# the program was started from.
+# usage: main_flow.sh PROGRAM RECORDER DRAG_SOURCE SCREENSHOT_DIR
+PROGRAM=$1
+RECORDER=$2
+DRAG_SOURCE=$3
+SCREENSHOT_DIR=$4
+source "$(dirname "$0")/common.sh"
+start_x wm
+
+files="$work/files"
+mkdir -p "$files"
+names=(
+    "with space.txt"
+    "it's \"quoted\".txt"
+    'cost $HOME; rm -rf x.txt'
+    "-leading-dash.txt"
+    "日本語のファイル.txt"
+    $'new\nline.txt'
+    "percent %41 and #hash.txt"
+    $'not-utf8-\xff.bin'
+    "a folder"
+)
+dropped=()
+for name in "${names[@]}"; do
+    if [ "$name" = "a folder" ]; then mkdir "$files/$name"; else : >"$files/$name"; fi
+    dropped+=("$files/$name")
+done
+
+export RECORDER_LOG="$work/recorder.log"
+install_program "$work/app" "$RECORDER"
+start_dir="$work/start dir"
+mkdir -p "$start_dir"
+cd "$start_dir" || exit 1
+start_program "$work/app"
+pid=$started
+main=$(wait_window "$pid" NORMAL 30)
+check "main window shown" [ -n "$main" ]
+
+# The drop, from another program, with the mouse.
+"$DRAG_SOURCE" "${dropped[@]}" >"$work/drag.log" 2>&1 &
+background+=($!)
+source_window=$(wait_window $! NORMAL 30)
+# Out of the main window's way, and settled there before the mouse goes down.
+xdotool windowmove "$source_window" 40 40
+end=$((SECONDS + 5))
+while [ "$SECONDS" -le "$end" ]; do
+    read -r sx sy sw sh <<<"$(geometry "$source_window")"
+    [ "$sx $sy" = "40 40" ] && break
+    sleep 0.05
+done
+sleep 0.3
+read -r mx my _ <<<"$(geometry "$main")"
+# Onto the middle of the list, from its place in the window.
+if drag_and_drop "$work/drag.log" $((sx + sw / 2)) $((sy + sh / 2)) $((mx + 7 + 265)) $((my + 49 + 70)); then
+    pass "the list takes the drop"
+else
+    fail "the list takes the drop; the drag source said:"
+    cat "$work/drag.log"
+fi
+sleep 0.5
+screenshot main_flow_queued
+
+focus "$main"
+xdotool key F1
+wait_message=$(wait_window "$pid" DIALOG 30)
+check "F1 shows the wait message" [ -n "$wait_message" ]
+check "titled with the caption" [ "$(window_name "$wait_message")" = "$CAPTION" ]
+screenshot main_flow_wait_message
+# While it waits, the close box does not end the program.
+wmctrl -i -c "$main"
+sleep 0.5
+check "close box refused while the message waits" kill -0 "$pid"
+check "window still shown" [ "$(windows_of "$pid" NORMAL)" = "$main" ]
+answer "$wait_message"
+check "wait message answered" wait_gone "$wait_message"
+sleep 1
+check "no other message follows the one key press" [ -z "$(windows_of "$pid" DIALOG)" ]
+for w in $(windows_of "$pid" DIALOG); do answer "$w" && wait_gone "$w"; done
+
+# One record per row; launches are not waited for, so their order is that of
+# their process ids, which the system hands out in turn (and may wrap).
+records() {
+    awk -F= '/^argc=/ {argc = $2} /^arg=/ {arg = $2} /^cwd=/ {cwd = $2} /^pid=/ {pid = $2}
+        /^end$/ {print pid, argc, arg, cwd; arg = ""}' "$RECORDER_LOG" 2>/dev/null |
+        sort -n | awk -v max="$(cat /proc/sys/kernel/pid_max)" '
+        {line[NR] = $0; p[NR] = $1}
+        END {
+            for (i = 1; i <= NR; i++) {
+                gap = i < NR ? p[i + 1] - p[i] : p[1] + max - p[NR]
+                if (gap > widest) {widest = gap; start = i % NR + 1}
+            }
+            for (k = 0; k < NR; k++) print line[(start - 1 + k) % NR + 1]
+        }'
+}
+end=$((SECONDS + 15))
+while [ "$SECONDS" -le "$end" ]; do
+    [ "$(records | wc -l)" -ge ${#dropped[@]} ] && break
+    sleep 0.05
+done
+sleep 0.3
+mapfile -t got < <(records)
+check "one start per dropped item (${#got[@]} of ${#dropped[@]})" [ ${#got[@]} -eq ${#dropped[@]} ]
+expected_cwd=$(hex "$start_dir")
+for ((i = 0; i < ${#dropped[@]}; i++)); do
+    # Top of the list first, and the last dropped went in on top.
+    path=${dropped[${#dropped[@]} - 1 - i]}
+    read -r _ argc arg cwd <<<"${got[i]:-- - - -}"
+    shown=$(printf '%q' "$path")
+    check "start $((i + 1)) is $shown as one argument" [ "$argc" = 2 -a "$arg" = "$(hex "$path")" ]
+    check "start $((i + 1)) runs in the start directory" [ "$cwd" = "$expected_cwd" ]
+done
+
+# The list was emptied: F1 again starts nothing and only warns.
+focus "$main"
+xdotool key F1
+empty_message=$(wait_window "$pid" DIALOG 30)
+check "F1 on the emptied list only warns" [ -n "$empty_message" ]
+sleep 0.3
+check "and starts nothing more" [ "$(records | wc -l)" -eq ${#dropped[@]} ]
+answer "$empty_message"
+wait_gone "$empty_message"
+sleep 1
+check "and no other message follows" [ -z "$(windows_of "$pid" DIALOG)" ]
+for w in $(windows_of "$pid" DIALOG); do answer "$w" && wait_gone "$w"; done
+
+focus "$main"
+xdotool key F4
+check "F4 ends the program" wait_exit "$pid" 15
+check "with status 0 (got '$status')" [ "$status" = 0 ]
+
+finish
