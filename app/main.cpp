@@ -1,5 +1,4 @@
 #include <QApplication>
-#include <QIcon>
 
 #include "platform/qt/main_window.h"
 #include "platform/qt/qt_platform.h"
@@ -16,7 +15,6 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zivev+Korvu"));
     QApplication::setDesktopFileName(QStringLiteral("org.doredaviro.ZivevKorvu"));
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/doredaviro.svg")));
 
     doredaviro::qt::QtPlatform platform;
     doredaviro::frmDoredAviro form(platform);

@@ -3,7 +3,6 @@
 #include <sys/resource.h>
 #include <unistd.h>
 #include <QApplication>
-#include <QIcon>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
@@ -74,7 +73,6 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zivev+Korvu"));
     QApplication::setDesktopFileName(QStringLiteral("org.doredaviro.ZivevKorvu"));
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/doredaviro.svg")));
 
     doredaviro::qt::QtPlatform platform;
     doredaviro::frmDoredAviro form(platform);

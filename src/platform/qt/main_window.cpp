@@ -16,6 +16,7 @@
 #include <QWindow>
 
 #include "platform/posix/uri_list.h"
+#include "platform/qt/qt_platform.h"
 #include "window/frmDoredAviro.h"
 #include "window/texts.h"
 
@@ -238,6 +239,14 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
         }
     }
     return QWidget::eventFilter(watched, event);
+}
+
+void MainWindow::paintEvent(QPaintEvent* event) {
+    QWidget::paintEvent(event);
+    if (!painted_) {
+        painted_ = true;
+        QTimer::singleShot(0, this, &SetProgramIcon);
+    }
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event) {

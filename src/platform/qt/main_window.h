@@ -60,6 +60,7 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
@@ -74,6 +75,7 @@ private:
     QPushButton* cmdExec_;
     QPushButton* cmdClose_;
     QProgressBar* progress_;
+    bool painted_ = false;
 };
 
 }  // namespace doredaviro::qt

@@ -3,6 +3,7 @@
 #include <unistd.h>
 #include <QApplication>
 #include <QCheckBox>
+#include <QIcon>
 #include <QItemSelectionModel>
 #include <QMessageBox>
 #include <cstdio>
@@ -11,6 +12,9 @@
 #include "platform/posix/launcher.h"
 #include "platform/posix/system.h"
 #include "platform/qt/main_window.h"
+
+// The resources live in this library; a static library has to ask for them.
+static void InitResources() { Q_INIT_RESOURCE(resources); }
 
 namespace doredaviro::qt {
 
@@ -37,6 +41,14 @@ QMessageBox::Icon IconFor(int style) {
 
 }  // namespace
 
+void SetProgramIcon() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    InitResources();
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/doredaviro.svg")));
+}
+
 QtPlatform::QtPlatform() { posix::ReapChildrenAutomatically(); }
 
 QtPlatform::~QtPlatform() = default;
@@ -47,6 +59,7 @@ MainWindow& QtPlatform::createWindow(frmDoredAviro& form) {
 }
 
 void QtPlatform::MsgBox(const std::string& prompt, int style, const std::string& title) {
+    SetProgramIcon();
     QWidget* parent = window_ && window_->isVisible() ? window_.get() : nullptr;
     QString textShown = QString::fromUtf8(prompt.data(), static_cast<qsizetype>(prompt.size()));
     textShown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));

@@ -13,6 +13,10 @@ namespace doredaviro::qt {
 
 class MainWindow;
 
+// Gives the program its icon, once. Drawing it loads a plugin, so the window
+// asks for it only after its first paint; message boxes before that, at once.
+void SetProgramIcon();
+
 // The platform of the Linux build: Qt Widgets for the window and message
 // boxes, POSIX for the single-copy lock, files and launches.
 class QtPlatform : public Platform {
