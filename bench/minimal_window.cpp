@@ -15,55 +15,10 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "first_paint.h"
 #include "window/texts.h"
 
 namespace {
-
-double MsSinceExec() {
-    const char* t0 = std::getenv("BENCH_T0_NS");
-    if (!t0) return -1;
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    const long long ns = static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
-    return static_cast<double>(ns - std::atoll(t0)) / 1e6;
-}
-
-class FirstPaint : public QObject {
-public:
-    explicit FirstPaint(QWidget& window) : window_(window) { window.installEventFilter(this); }
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched == &window_ && event->type() == QEvent::Paint && !seen_) {
-            seen_ = true;
-            QTimer::singleShot(0, this, [this] { Report(); });
-        }
-        return false;
-    }
-
-private:
-    void Report() {
-        const double ms = MsSinceExec();
-        if (std::getenv("BENCH_GEOMETRY")) {
-            for (QWidget* child : window_.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-                if (!child->isVisible()) continue;
-                const QRect g = child->geometry();
-                std::printf("geometry %s %d,%d %dx%d\n", child->metaObject()->className(), g.x(),
-                            g.y(), g.width(), g.height());
-            }
-        }
-        rusage usage{};
-        getrusage(RUSAGE_SELF, &usage);
-        const double cpuMs = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
-                             (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
-        std::printf("sample startup.minimal %.3f\nsample startup.minimal_cpu %.3f\n", ms, cpuMs);
-        std::fflush(stdout);
-        _exit(ms < 0 ? 1 : 0);
-    }
-
-    QWidget& window_;
-    bool seen_ = false;
-};
 
 QFont GothicFont(bool bold) {
     QFont font;
@@ -105,7 +60,7 @@ int main(int argc, char* argv[]) {
     }
     window.resize(541, 264);
 
-    FirstPaint probe(window);
+    bench::FirstPaint probe(window, "minimal");
     if (const QScreen* screen = window.screen()) {
         window.setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, window.size(),
                                                screen->availableGeometry()));
