@@ -1,18 +1,5 @@
 # Cross-builds the Windows program for 32-bit x86 with mingw-w64. Built, not run: 32-bit Wine
 # needs the i386 architecture, which these machines do not have.
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(DOREDAVIRO_MINGW_PREFIX i686-w64-mingw32)
-
-# The POSIX thread model: GoogleTest needs std::mutex, which the win32 one lacks in GCC 12.
-set(CMAKE_C_COMPILER ${DOREDAVIRO_MINGW_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${DOREDAVIRO_MINGW_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER ${DOREDAVIRO_MINGW_PREFIX}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${DOREDAVIRO_MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# Every program of this build, the tests' too, carries its C++ runtime: Windows has none.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)
