@@ -1,8 +1,8 @@
 #include <QApplication>
 
-#include "platform/qt/main_window.h"
-#include "platform/qt/qt_platform.h"
-#include "window/frmDoredAviro.h"
+#include "posix/launcher.h"
+#include "qt/qt_form.h"
+#include "qt/qt_system.h"
 
 int main(int argc, char* argv[]) {
     // Keeping a window above others needs X11: under Wayland run through
@@ -12,14 +12,18 @@ int main(int argc, char* argv[]) {
         !qEnvironmentVariableIsEmpty("DISPLAY")) {
         qputenv("QT_QPA_PLATFORM", "xcb");
     }
+    // The archivers are started and never waited for: the kernel reaps them as
+    // they end, so none is left a zombie. This program waits for no child.
+    doredaviro::posix::ReapChildrenAutomatically();
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zivev+Korvu"));
     QApplication::setDesktopFileName(QStringLiteral("org.doredaviro.ZivevKorvu"));
 
-    doredaviro::qt::QtPlatform platform;
-    doredaviro::frmDoredAviro form(platform);
-    doredaviro::qt::MainWindow& window = platform.createWindow(form);
-    if (!form.Form_Load()) return 1;
-    window.showCentered();
+    // The services outlive the form, whose window outlives nothing of theirs.
+    doredaviro::qt::QtSystem system;
+    doredaviro::qt::QtForm form(system);
+    if (!form.Load()) return 1;
+    form.Show();
     return QApplication::exec();
 }

@@ -1,10 +1,10 @@
-#include "platform/win32/win32_platform.h"
-#include "window/frmDoredAviro.h"
-
 #include <windows.h>
 
 #include <commctrl.h>
 #include <objbase.h>
+
+#include "win32/win32_form.h"
+#include "win32/win32_system.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     // ShellExecute may hand the launch to a shell extension, which needs COM.
@@ -14,12 +14,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
 
     int exitCode = 1;
     {
-        doredaviro::win32::Win32Platform platform(instance);
-        doredaviro::frmDoredAviro form(platform);
-        if (platform.CreateMainWindow(form) && form.Form_Load()) {
-            platform.ShowCentered(showCommand);
-            exitCode = platform.Run();
-        }
+        // The services outlive the form, whose window outlives nothing of theirs.
+        doredaviro::win32::Win32System system;
+        doredaviro::win32::Win32Form form(instance, system);
+        if (form.Load()) exitCode = form.Run(showCommand);
     }
     if (SUCCEEDED(com)) CoUninitialize();
     return exitCode;

@@ -18,10 +18,12 @@
 #include <string>
 #include <vector>
 
-#include "platform/qt/main_window.h"
-#include "platform/qt/qt_platform.h"
-#include "window/frmDoredAviro.h"
-#include "window/texts.h"
+#include "core/frmDoredAviro.h"
+#include "core/texts.h"
+#include "posix/launcher.h"
+#include "qt/main_window.h"
+#include "qt/qt_form.h"
+#include "qt/qt_system.h"
 
 extern char** environ;
 
@@ -52,11 +54,11 @@ long RssKiB() {
     return -1;
 }
 
-// The real platform, but the message boxes neither open nor block: the one
+// The real services, but the message boxes neither open nor block: the one
 // that follows the launches stops the clock.
-class BenchPlatform : public doredaviro::qt::QtPlatform {
+class BenchSystem : public doredaviro::qt::QtSystem {
 public:
-    void MsgBox(const std::string& prompt, int, const std::string&) override {
+    void MsgBox(const std::string& prompt, doredaviro::MessageStyle, const std::string&) override {
         if (prompt == doredaviro::text::kPleaseWait) {
             waitShown = Clock::now();
         } else {
@@ -86,19 +88,19 @@ double PerSecond(int launches, Clock::duration d) {
     return launches / std::chrono::duration<double>(d).count();
 }
 
-double Program(BenchPlatform& platform, doredaviro::frmDoredAviro& form,
+double Program(BenchSystem& system, doredaviro::qt::QtForm& form,
                const std::vector<std::string>& paths) {
-    form.lstFileList_OLEDragDrop(paths);
-    if (platform.ListCount() != kRows) Fail("the queue did not take the rows");
+    form.form().lstFileList_OLEDragDrop(paths);
+    if (form.ListCount() != kRows) Fail("the queue did not take the rows");
     QCoreApplication::processEvents();
-    platform.waitShown = {};
+    system.waitShown = {};
     const auto t0 = Clock::now();
-    form.cmdExec_Click();
-    if (platform.waitShown == Clock::time_point{} || !platform.otherMessages.empty() ||
-        platform.ListCount() != 0) {
+    form.form().cmdExec_Click();
+    if (system.waitShown == Clock::time_point{} || !system.otherMessages.empty() ||
+        form.ListCount() != 0) {
         Fail("Execute did not start every row");
     }
-    const double rate = PerSecond(kRows, platform.waitShown - t0);
+    const double rate = PerSecond(kRows, system.waitShown - t0);
     QCoreApplication::processEvents();
     return rate;
 }
@@ -163,11 +165,11 @@ int main(int argc, char* argv[]) {
     const int rounds = argc > 1 ? std::atoi(argv[1]) : 5;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zivev+Korvu"));
-    BenchPlatform platform;
-    doredaviro::frmDoredAviro form(platform);
-    doredaviro::qt::MainWindow& window = platform.createWindow(form);
-    if (!form.Form_Load()) Fail("the program's start-up checks failed");
-    window.showCentered();
+    doredaviro::posix::ReapChildrenAutomatically();
+    BenchSystem system;
+    doredaviro::qt::QtForm form(system);
+    if (!form.Load()) Fail("the program's start-up checks failed");
+    form.Show();
     for (int i = 0; i < 50; ++i) QCoreApplication::processEvents();
 
     const std::vector<std::string> paths = MakePaths(kRows);
@@ -188,7 +190,7 @@ int main(int argc, char* argv[]) {
         for (int k = 0; k < 3; ++k) {
             switch ((r + k) % 3) {
                 case 0:
-                    Sample("exec.program", Program(platform, form, paths));
+                    Sample("exec.program", Program(system, form, paths));
                     break;
                 case 1:
                     Sample("exec.bare", Bare(paths));
@@ -208,7 +210,7 @@ int main(int argc, char* argv[]) {
         for (int k = 0; k < 3; ++k) {
             switch ((r + k) % 3) {
                 case 0:
-                    Sample("exec.heap.program", Program(platform, form, paths));
+                    Sample("exec.heap.program", Program(system, form, paths));
                     break;
                 case 1:
                     Sample("exec.heap.bare", Bare(paths));

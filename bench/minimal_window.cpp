@@ -15,8 +15,8 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "core/texts.h"
 #include "first_paint.h"
-#include "window/texts.h"
 
 namespace {
 

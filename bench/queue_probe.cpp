@@ -16,9 +16,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/qt/main_window.h"
-#include "platform/qt/qt_platform.h"
-#include "window/frmDoredAviro.h"
+#include "core/frmDoredAviro.h"
+#include "qt/main_window.h"
+#include "qt/qt_form.h"
+#include "qt/qt_system.h"
 
 namespace {
 
@@ -99,13 +100,12 @@ int main(int argc, char* argv[]) {
     const int repeats = argc > 1 ? std::atoi(argv[1]) : 10;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zivev+Korvu"));
-    doredaviro::qt::QtPlatform platform;
-    doredaviro::frmDoredAviro form(platform);
-    doredaviro::qt::MainWindow& window = platform.createWindow(form);
-    if (!form.Form_Load()) Fail("the program's start-up checks failed");
-    QListView& list = window.list();
+    doredaviro::qt::QtSystem system;
+    doredaviro::qt::QtForm form(system);
+    if (!form.Load()) Fail("the program's start-up checks failed");
+    QListView& list = form.window().list();
     PaintWaiter listPainted(list.viewport());
-    window.showCentered();
+    form.Show();
     listPainted.Wait();
     // Let whatever the first show queued settle before reading the memory.
     for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
@@ -119,13 +119,13 @@ int main(int argc, char* argv[]) {
 
     // The queue full, as a real drop leaves it: the drop's own list of paths
     // is gone again by then.
-    form.lstFileList_OLEDragDrop(paths);
+    form.form().lstFileList_OLEDragDrop(paths);
     listPainted.Wait();
-    if (platform.ListCount() != rows) Fail("the drop did not fill the queue");
+    if (form.ListCount() != rows) Fail("the drop did not fill the queue");
     std::vector<std::string>().swap(paths);
     for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
     std::printf("sample rss.queued_mib %.1f\n", RssKiB() / 1024.0);
-    platform.ListRemove(0, platform.ListCount());
+    form.ListRemove(0, form.ListCount());
     listPainted.Wait();
     paths = MakePaths(rows);
 
@@ -135,17 +135,17 @@ int main(int argc, char* argv[]) {
             const bool uniform = (r + k) % 2 == 0;
             list.setUniformItemSizes(uniform);
             const auto t0 = Clock::now();
-            form.lstFileList_OLEDragDrop(paths);
+            form.form().lstFileList_OLEDragDrop(paths);
             listPainted.Wait();
             const auto t1 = Clock::now();
             // The paint must have shown the new rows: the scroll range covers them all.
-            if (platform.ListCount() != rows || list.verticalScrollBar()->maximum() <= 0) {
+            if (form.ListCount() != rows || list.verticalScrollBar()->maximum() <= 0) {
                 Fail("the painted list does not hold the dropped rows");
             }
             std::printf("sample drop.%s_ms %.3f\n", uniform ? "uniform" : "nonuniform",
                         Ms(t1 - t0));
             std::fflush(stdout);
-            platform.ListRemove(0, platform.ListCount());
+            form.ListRemove(0, form.ListCount());
             listPainted.Wait();
         }
     }

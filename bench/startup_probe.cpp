@@ -3,9 +3,10 @@
 #include <QApplication>
 
 #include "first_paint.h"
-#include "platform/qt/main_window.h"
-#include "platform/qt/qt_platform.h"
-#include "window/frmDoredAviro.h"
+#include "posix/launcher.h"
+#include "qt/main_window.h"
+#include "qt/qt_form.h"
+#include "qt/qt_system.h"
 
 int main(int argc, char* argv[]) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
@@ -13,15 +14,15 @@ int main(int argc, char* argv[]) {
         !qEnvironmentVariableIsEmpty("DISPLAY")) {
         qputenv("QT_QPA_PLATFORM", "xcb");
     }
+    doredaviro::posix::ReapChildrenAutomatically();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zivev+Korvu"));
     QApplication::setDesktopFileName(QStringLiteral("org.doredaviro.ZivevKorvu"));
 
-    doredaviro::qt::QtPlatform platform;
-    doredaviro::frmDoredAviro form(platform);
-    doredaviro::qt::MainWindow& window = platform.createWindow(form);
-    bench::FirstPaint probe(window, "program");
-    if (!form.Form_Load()) return 1;
-    window.showCentered();
+    doredaviro::qt::QtSystem system;
+    doredaviro::qt::QtForm form(system);
+    bench::FirstPaint probe(form.window(), "program");
+    if (!form.Load()) return 1;
+    form.Show();
     return QApplication::exec();
 }

@@ -4,21 +4,27 @@ enable_language(RC)
 set(DOREDAVIRO_WIN32_DEFINITIONS UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
                                  _WIN32_WINNT=0x0601 WINVER=0x0601)
 
-# The core's settings reader: the system's own.
-target_sources(doredaviro_core PRIVATE src/platform/win32/private_profile_win32.cpp)
-set_source_files_properties(src/platform/win32/private_profile_win32.cpp
-                            PROPERTIES COMPILE_DEFINITIONS "${DOREDAVIRO_WIN32_DEFINITIONS}")
+# The settings reader the core's contract names: the system's own.
+add_library(doredaviro_ini_win32 STATIC src/win32/private_profile_win32.cpp)
+target_include_directories(doredaviro_ini_win32 PRIVATE src)
+target_compile_definitions(doredaviro_ini_win32 PRIVATE ${DOREDAVIRO_WIN32_DEFINITIONS})
+target_link_libraries(doredaviro_ini_win32 PRIVATE doredaviro_warnings)
+set(DOREDAVIRO_INI_READER doredaviro_ini_win32)
 
 # Everything statically: the program needs no DLL beyond Windows' own.
 set(DOREDAVIRO_WIN32_LINK_OPTIONS -static -static-libgcc -static-libstdc++)
 
 add_library(doredaviro_win32 STATIC
-  src/platform/win32/system.cpp
-  src/platform/win32/text.cpp
-  src/platform/win32/win32_platform.cpp)
+  src/win32/main_window.cpp
+  src/win32/queue_list.cpp
+  src/win32/system.cpp
+  src/win32/text.cpp
+  src/win32/win32_form.cpp
+  src/win32/win32_system.cpp)
 target_include_directories(doredaviro_win32 PUBLIC src)
 target_compile_definitions(doredaviro_win32 PUBLIC ${DOREDAVIRO_WIN32_DEFINITIONS})
-target_link_libraries(doredaviro_win32 PUBLIC doredaviro_core comctl32 shell32 ole32 gdi32 user32
+target_link_libraries(doredaviro_win32 PUBLIC doredaviro_core doredaviro_ini_win32 comctl32 shell32
+                                              ole32 gdi32 user32
                                        PRIVATE doredaviro_warnings)
 
 # The icon, drawn from the same picture as the Linux build's.

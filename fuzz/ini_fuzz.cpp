@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/private_profile.h"
+#include "core/settings_reader.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "window/frmDoredAviro.h"
+#include "core/frmDoredAviro.h"
 
 namespace doredaviro::testing {
 
@@ -15,14 +15,14 @@ FakePlatform::FakePlatform() {
     }
 }
 
-void FakePlatform::MsgBox(const std::string& prompt, int style, const std::string& title) {
+void FakePlatform::MsgBox(const std::string& prompt, MessageStyle style, const std::string& title) {
     msgBoxes.push_back({prompt, style, title});
     log.push_back("MsgBox " + prompt);
     if (onMsgBox) onMsgBox(msgBoxes.back());
 }
 
-std::string FakePlatform::Dir(const std::string& path, int attributes) {
-    log.push_back("Dir " + path + " " + std::to_string(attributes));
+std::string FakePlatform::FindFile(const std::string& path) {
+    log.push_back("FindFile " + path);
     if (files.count(path) == 0) return {};
     const auto slash = path.find_last_of("/\\");
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -33,17 +33,11 @@ void FakePlatform::End() {
     log.push_back("End");
 }
 
-bool FakePlatform::ShellExecute(const std::string& file, const std::string& argument,
-                                const std::string& directory) {
-    launches.push_back({file, argument, directory});
-    log.push_back("Launch " + argument);
+bool FakePlatform::Launch(const std::string& tool, const std::string& path,
+                          const std::string& folder) {
+    launches.push_back({tool, path, folder});
+    log.push_back("Launch " + path);
     return launchSucceeds ? launchSucceeds(launches.back()) : true;
-}
-
-void FakePlatform::SetWindowPos(long long insertAfter, int x, int y, int cx, int cy,
-                                unsigned flags) {
-    if (x != 0 || y != 0 || cx != 0 || cy != 0) throw std::logic_error("window moved");
-    windowPos.emplace_back(insertAfter, flags);
 }
 
 void FakePlatform::Unload() {

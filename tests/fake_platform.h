@@ -7,18 +7,10 @@
 #include <utility>
 #include <vector>
 
-#include "platform/platform.h"
+#include "core/platform.h"
+#include "test_support.h"
 
 namespace doredaviro::testing {
-
-struct MsgBoxCall {
-    std::string prompt;
-    int style;
-    std::string title;
-    bool operator==(const MsgBoxCall& o) const {
-        return prompt == o.prompt && style == o.style && title == o.title;
-    }
-};
 
 struct LaunchCall {
     std::string file;
@@ -31,33 +23,33 @@ struct LaunchCall {
 
 // Records every call; message boxes return at once. The list behaves like a
 // single-selection list box: the selection follows its row when rows move.
-class FakePlatform : public Platform {
+class FakePlatform : public System, public FormView {
 public:
     FakePlatform();
 
     // What the fake answers.
     bool prevInstance = false;
-    std::string appPath = "/opt/app";
+    std::string programFolder = "/opt/app";
     std::string curDir = "/home/user";
 #ifdef _WIN32
     char separator = '\\';
 #else
     char separator = '/';
 #endif
-    std::set<std::string> files;                            // paths the directory search finds
+    std::set<std::string> files;                            // paths FindFile finds
     std::function<bool(const LaunchCall&)> launchSucceeds;  // default: all succeed
     std::function<void(const MsgBoxCall&)> onMsgBox;        // runs while the box is "open"
     float scaleWidth = 8115.0f;
     float scaleHeight = 3960.0f;
     // What the list reports back for a height written to it (default: as written).
     std::function<float(float)> listHeightReadBack;
-    int checkValue = 0;
+    CheckState checkState = CheckState::Unchecked;
 
     // What the fake saw.
     std::vector<std::string> log;  // every call that changes or shows something, in order
     std::vector<MsgBoxCall> msgBoxes;
     std::vector<LaunchCall> launches;
-    std::vector<std::pair<long long, unsigned>> windowPos;
+    std::vector<bool> alwaysOnTop;  // each SetAlwaysOnTop, in order
     std::vector<std::pair<int, int>> progress;
     int ends = 0;
     int unloads = 0;
@@ -65,22 +57,23 @@ public:
     int selected = -1;
     std::map<std::pair<Control, Prop>, float> props;
 
-    void MsgBox(const std::string& prompt, int style, const std::string& title) override;
-    bool PrevInstance() override { return prevInstance; }
-    std::string AppPath() override { return appPath; }
+    void MsgBox(const std::string& prompt, MessageStyle style, const std::string& title) override;
+    bool AnotherCopyRuns() override { return prevInstance; }
+    std::string ProgramFolder() override { return programFolder; }
     char PathSeparator() const override { return separator; }
-    std::string Dir(const std::string& path, int attributes) override;
-    std::string CurDir() override { return curDir; }
+    std::string FindFile(const std::string& path) override;
+    std::string CurrentDirectory() override { return curDir; }
     void End() override;
-    bool ShellExecute(const std::string& file, const std::string& argument,
-                      const std::string& directory) override;
-    void SetWindowPos(long long insertAfter, int x, int y, int cx, int cy, unsigned flags) override;
+    bool Launch(const std::string& tool, const std::string& path,
+                const std::string& folder) override;
+
     void Unload() override;
+    void SetAlwaysOnTop(bool on) override { alwaysOnTop.push_back(on); }
     float ScaleWidth() override { return scaleWidth; }
     float ScaleHeight() override { return scaleHeight; }
     float Get(Control control, Prop prop) override;
     void Let(Control control, Prop prop, float twips) override;
-    int CheckValue(Control) override { return checkValue; }
+    CheckState GetCheckState(Control) override { return checkState; }
     int ListCount() override { return static_cast<int>(rows.size()); }
     int ListIndex() override { return selected; }
     void ListSetSelected(int row, bool isSelected) override;

@@ -2,7 +2,7 @@
 // Windows the same common cases run against the system's reader through the program's UTF-8
 // wrapper. Cases where the two deliberately differ (encodings, multi-byte cuts) or that need
 // POSIX file kinds are Linux-only.
-#include "platform/private_profile.h"
+#include "core/settings_reader.h"
 
 #include <gtest/gtest.h>
 #ifndef _WIN32
@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "startup/iniCtrl.h"
+#include "core/iniCtrl.h"
 #include "test_support.h"
 
 namespace doredaviro {

@@ -11,33 +11,27 @@
 #include <string>
 #include <vector>
 
+#include "core/modDoredAviro.h"
 #include "fake_platform.h"
-#include "platform/posix/instance_lock.h"
-#include "platform/posix/system.h"
-#include "platform/posix/uri_list.h"
-#include "startup/modDoredAviro.h"
+#include "posix/instance_lock.h"
+#include "posix/system.h"
+#include "posix/uri_list.h"
+#include "test_support.h"
 
 extern char** environ;
 
 namespace doredaviro {
 namespace {
 
-std::string MakeTempDir() {
-    char tmpl[] = "/tmp/doredaviro-posix-XXXXXX";
-    return mkdtemp(tmpl) ? tmpl : "";
-}
-
-// The fake's directory search replaced by the real one.
+// The fake's file search replaced by the real one.
 class RealFiles : public testing::FakePlatform {
 public:
-    std::string Dir(const std::string& path, int attributes) override {
-        return posix::FindFirst(path, attributes);
-    }
+    std::string FindFile(const std::string& path) override { return posix::FindFile(path); }
 };
 
 TEST(FileExistsTest, CountsFilesOfEveryKindAndNothingElse) {
-    const std::string d = MakeTempDir();
-    ASSERT_FALSE(d.empty());
+    const testing::TempDir dir;
+    const std::string d = dir.str();
     std::ofstream(d + "/plain") << "x";
     std::ofstream(d + "/.hidden") << "x";
     std::ofstream(d + "/readonly") << "x";
@@ -61,14 +55,11 @@ TEST(FileExistsTest, CountsFilesOfEveryKindAndNothingElse) {
     for (const Case& c : cases) {
         EXPECT_EQ(modDoredAviro::FileExists(platform, c.path), c.exists) << c.path;
     }
-    EXPECT_EQ(posix::FindFirst(d + "/folder", vbDirectory), "folder");
-    EXPECT_EQ(posix::FindFirst(d + "/.hidden", vbReadOnly), "");
-    EXPECT_EQ(posix::FindFirst(d + "/plain", 0), "plain");
-    EXPECT_EQ(system(("rm -rf '" + d + "'").c_str()), 0);
+    EXPECT_EQ(posix::FindFile(d + "/.hidden"), ".hidden");
 }
 
-TEST(SystemTest, ApplicationDirectoryIsWhereThisProgramLies) {
-    const std::string dir = posix::ApplicationDirectory();
+TEST(SystemTest, ProgramFolderIsWhereThisProgramLiesOrNothing) {
+    const std::string dir = posix::ProgramFolder();
     char exe[4096] = {};
     ASSERT_GT(readlink("/proc/self/exe", exe, sizeof exe - 1), 0);
     EXPECT_EQ(dir + "/", std::string(exe).substr(0, dir.size() + 1));
@@ -76,8 +67,10 @@ TEST(SystemTest, ApplicationDirectoryIsWhereThisProgramLies) {
     // Not the current directory.
     const std::string before = posix::CurrentDirectory();
     ASSERT_EQ(chdir("/"), 0);
-    EXPECT_EQ(posix::ApplicationDirectory(), dir);
+    EXPECT_EQ(posix::ProgramFolder(), dir);
     EXPECT_EQ(posix::CurrentDirectory(), "/");
+    // When the program file cannot be told, no folder at all: never the current one.
+    EXPECT_EQ(posix::ProgramFolder("/proc/self/no-such-link"), "");
     ASSERT_EQ(chdir(before.c_str()), 0);
 }
 
@@ -146,13 +139,11 @@ class InstanceLockTest : public ::testing::Test {
 protected:
     void SetUp() override {
         signal(SIGCHLD, SIG_DFL);  // these tests wait for their children
-        dir_ = MakeTempDir();
-        chmod(dir_.c_str(), 0700);
-        setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
+        chmod(dir_.str().c_str(), 0700);
+        setenv("XDG_RUNTIME_DIR", dir_.str().c_str(), 1);
         setenv("DISPLAY", ":97", 1);
     }
-    void TearDown() override { EXPECT_EQ(system(("rm -rf '" + dir_ + "'").c_str()), 0); }
-    std::string dir_;
+    testing::TempDir dir_;
 };
 
 TEST_F(InstanceLockTest, OfCopiesStartedAtOnceExactlyOneRuns) {
@@ -202,7 +193,7 @@ TEST_F(InstanceLockTest, OtherDisplaysAndScreensOfTheSameDisplay) {
     EXPECT_TRUE(posix::AnotherInstanceRuns());
     setenv("DISPLAY", ":98", 1);  // another one
     const std::string path = posix::InstanceLockPath();
-    EXPECT_EQ(path.rfind(dir_ + "/", 0), 0u) << path;
+    EXPECT_EQ(path.rfind(dir_.str() + "/", 0), 0u) << path;
     EXPECT_FALSE(posix::AnotherInstanceRuns());
 
     kill(holder.pid, SIGKILL);

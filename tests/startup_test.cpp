@@ -3,11 +3,10 @@
 #include <string>
 #include <vector>
 
+#include "core/frmDoredAviro.h"
+#include "core/modDoredAviro.h"
 #include "fake_platform.h"
-#include "startup/modDoredAviro.h"
 #include "test_support.h"
-#include "window/frmDoredAviro.h"
-#include "window/texts.h"
 
 namespace doredaviro {
 namespace {
@@ -15,22 +14,32 @@ namespace {
 using testing::FakePlatform;
 using testing::MsgBoxCall;
 
-const MsgBoxCall kAlreadyRunning{"このアプリケーションはすでに開かれています。", 48,
-                                 "ロードエラー"};
+const MsgBoxCall kAlreadyRunning{"このアプリケーションはすでに開かれています。",
+                                 MessageStyle::Exclamation, "ロードエラー"};
 const MsgBoxCall kIniMissing{
-    "設定ファイルが見つかりません。\r\nZivev+Korvu.iniが存在するか確認して下さい。", 16,
-    "+Korvu支援Tool  Zivev+Korvu"};
+    "設定ファイルが見つかりません。\r\nZivev+Korvu.iniが存在するか確認して下さい。",
+    MessageStyle::Critical, "+Korvu支援Tool  Zivev+Korvu"};
 const MsgBoxCall kToolMissing{
-    "+KorvuのPATHが見つかりません。\r\nZivev+Korvu.iniの設定を見直して下さい。", 16,
-    "+Korvu支援Tool  Zivev+Korvu"};
+    "+KorvuのPATHが見つかりません。\r\nZivev+Korvu.iniの設定を見直して下さい。",
+    MessageStyle::Critical, "+Korvu支援Tool  Zivev+Korvu"};
+
+const Settings kStale{"stale", "stale"};
+
+// An absolute path in the system's own syntax.
+#ifdef _WIN32
+#define ROOT "C:\\"
+constexpr char kSep = '\\';
+#else
+#define ROOT "/"
+constexpr char kSep = '/';
+#endif
+const std::string kRoot = ROOT;
+#define TOOL ROOT "usr" ROOT "korvu"
+const char* const kTool = TOOL;
 
 class StartupTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        fake_.appPath = dir_.str();
-        modDoredAviro::IniPath = "stale";
-        modDoredAviro::ToolPath = "stale";
-    }
+    void SetUp() override { fake_.programFolder = dir_.str(); }
     std::string iniPath() const { return dir_.str() + fake_.PathSeparator() + "Zivev+Korvu.ini"; }
     // Writes the settings file and lets the directory search see it.
     void writeIni(const std::string& content) {
@@ -43,33 +52,31 @@ protected:
 };
 
 TEST_F(StartupTest, AllChecksPassShowsTheWindowSilently) {
-    writeIni("[Korvu Path]\r\nPath=/usr/local/bin/korvu\r\n");
-    fake_.files.insert("/usr/local/bin/korvu");
-    frmDoredAviro form(fake_);
+    writeIni("[Korvu Path]\r\nPath=" TOOL "\r\n");
+    fake_.files.insert(kTool);
+    frmDoredAviro form(fake_, fake_, kStale);
 
     EXPECT_TRUE(form.Form_Load());
     EXPECT_TRUE(form.Loaded());
     EXPECT_TRUE(fake_.msgBoxes.empty());
     EXPECT_EQ(fake_.unloads, 0);
-    EXPECT_EQ(modDoredAviro::IniPath, iniPath());
-    EXPECT_EQ(modDoredAviro::ToolPath, "/usr/local/bin/korvu");
-    // Both checks go through the directory search with files of every attribute.
-    EXPECT_EQ(fake_.log, (std::vector<std::string>{"Dir " + iniPath() + " 39",
-                                                   "Dir /usr/local/bin/korvu 39"}));
+    EXPECT_EQ(form.settings().IniPath, iniPath());
+    EXPECT_EQ(form.settings().ToolPath, kTool);
+    EXPECT_EQ(fake_.log, (std::vector<std::string>{"FindFile " + iniPath(), "FindFile " TOOL}));
 }
 
 TEST_F(StartupTest, SecondCopyOnlyWarnsAndEnds) {
-    writeIni("[Korvu Path]\nPath=/usr/local/bin/korvu\n");
-    fake_.files.insert("/usr/local/bin/korvu");
+    writeIni("[Korvu Path]\nPath=" TOOL "\n");
+    fake_.files.insert(kTool);
     fake_.prevInstance = true;
-    frmDoredAviro form(fake_);
+    frmDoredAviro form(fake_, fake_, kStale);
 
     EXPECT_FALSE(form.Form_Load());
     EXPECT_EQ(fake_.msgBoxes, std::vector<MsgBoxCall>{kAlreadyRunning});
     EXPECT_EQ(fake_.ends, 1);
     // Nothing after the end: no settings read, no further check.
     EXPECT_EQ(fake_.log.back(), "End");
-    EXPECT_EQ(modDoredAviro::IniPath, "stale");
+    EXPECT_EQ(form.settings().IniPath, "stale");
 }
 
 struct FailureCase {
@@ -86,43 +93,91 @@ class StartupFailureTest : public StartupTest, public ::testing::WithParamInterf
 TEST_P(StartupFailureTest, ReportsEachFailureAndNeverShowsTheWindow) {
     const FailureCase& c = GetParam();
     if (c.ini) writeIni(c.ini);
-    if (c.toolExists) fake_.files.insert("/usr/local/bin/korvu");
-    frmDoredAviro form(fake_);
+    if (c.toolExists) fake_.files.insert(kTool);
+    frmDoredAviro form(fake_, fake_, kStale);
 
     EXPECT_FALSE(form.Form_Load());
     EXPECT_FALSE(form.Loaded());
     EXPECT_EQ(fake_.msgBoxes, c.messages);
     EXPECT_GE(fake_.unloads, 1);
     EXPECT_EQ(fake_.ends, 0);
-    EXPECT_EQ(modDoredAviro::IniPath, iniPath());
-    EXPECT_EQ(modDoredAviro::ToolPath, c.toolPath);
+    EXPECT_EQ(form.settings().IniPath, iniPath());
+    EXPECT_EQ(form.settings().ToolPath, c.toolPath);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, StartupFailureTest,
     ::testing::Values(
         FailureCase{"NoSettingsFile", nullptr, true, {kIniMissing, kToolMissing}, ""},
-        FailureCase{"ToolMissing",
-                    "[Korvu Path]\nPath=/usr/local/bin/korvu\n",
-                    false,
-                    {kToolMissing},
-                    "/usr/local/bin/korvu"},
-        FailureCase{"NoKey", "[Korvu Path]\nTool=/usr/local/bin/korvu\n", true, {kToolMissing}, ""},
+        FailureCase{"ToolMissing", "[Korvu Path]\nPath=" TOOL "\n", false, {kToolMissing}, kTool},
+        FailureCase{"NoKey", "[Korvu Path]\nTool=" TOOL "\n", true, {kToolMissing}, ""},
         FailureCase{"EmptyValue", "[Korvu Path]\nPath=\n", true, {kToolMissing}, ""},
-        FailureCase{
-            "OtherSection", "[Other]\nPath=/usr/local/bin/korvu\n", true, {kToolMissing}, ""}),
+        FailureCase{"OtherSection", "[Other]\nPath=" TOOL "\n", true, {kToolMissing}, ""}),
     [](const auto& param) { return std::string(param.param.name); });
 
 TEST_F(StartupTest, ToolPathKeepsSpacesAndCapsAt199Bytes) {
-    const std::string spaced = "/opt/My Tools/korvu";
+    const std::string spaced = std::string(kRoot) + "My Tools" + kSep + "korvu";
     writeIni("[Korvu Path]\nPath=" + spaced + "\n");
-    modDoredAviro::LoadSettings(fake_);
-    EXPECT_EQ(modDoredAviro::ToolPath, spaced);
+    EXPECT_EQ(modDoredAviro::LoadSettings(fake_).ToolPath, spaced);
 
-    const std::string longValue = "/" + std::string(249, 'a');
+    const std::string longValue = kRoot + std::string(247, 'a');
     writeIni("[Korvu Path]\nPath=" + longValue + "\n");
-    modDoredAviro::LoadSettings(fake_);
-    EXPECT_EQ(modDoredAviro::ToolPath, longValue.substr(0, 199));
+    EXPECT_EQ(modDoredAviro::LoadSettings(fake_).ToolPath, longValue.substr(0, 199));
+}
+
+TEST_F(StartupTest, UnknownProgramFolderIsAMissingSettingsFileNeverTheCurrentOne) {
+    fake_.programFolder = "";
+    fake_.curDir = dir_.str();
+    writeIni("[Korvu Path]\nPath=" TOOL "\n");  // planted where it was started
+    fake_.files.insert(kTool);
+    frmDoredAviro form(fake_, fake_);
+
+    EXPECT_FALSE(form.Form_Load());
+    EXPECT_EQ(fake_.msgBoxes, (std::vector<MsgBoxCall>{kIniMissing, kToolMissing}));
+    EXPECT_EQ(form.settings().IniPath, "");
+    EXPECT_EQ(form.settings().ToolPath, "");
+    // Nothing looked for anywhere: not the planted file, not the archiver it names.
+    EXPECT_EQ(fake_.log, (std::vector<std::string>{"MsgBox " + kIniMissing.prompt, "Unload",
+                                                   "MsgBox " + kToolMissing.prompt, "Unload"}));
+}
+
+TEST_F(StartupTest, RelativeArchiverIsTakenBesideTheSettingsFile) {
+    const std::string relative = std::string("tools") + fake_.PathSeparator() + "korvu";
+    writeIni("[Korvu Path]\nPath=" + relative + "\n");
+    fake_.curDir = dir_.file("elsewhere");
+    fake_.files.insert(dir_.file(relative));
+    fake_.files.insert(fake_.curDir + fake_.PathSeparator() + relative);
+    frmDoredAviro form(fake_, fake_);
+    EXPECT_TRUE(form.Form_Load());
+    EXPECT_EQ(form.settings().ToolPath, dir_.file(relative));
+}
+
+TEST(ResolveToolPathTest, AbsoluteStaysRelativeJoinsTheSettingsFolder) {
+    using modDoredAviro::ResolveToolPath;
+    struct Case {
+        const char* value;
+        const char* folder;
+        char separator;
+        const char* want;
+    };
+    const Case cases[] = {
+        {"/usr/bin/korvu", "/opt/app", '/', "/usr/bin/korvu"},
+        {"korvu", "/opt/app", '/', "/opt/app/korvu"},
+        {"../bin/korvu", "/opt/app", '/', "/opt/app/../bin/korvu"},
+        {"C:\\k\\korvu.exe", "D:\\app", '\\', "C:\\k\\korvu.exe"},
+        {"c:/k/korvu.exe", "D:\\app", '\\', "c:/k/korvu.exe"},
+        {"\\\\srv\\share\\korvu.exe", "D:\\app", '\\', "\\\\srv\\share\\korvu.exe"},
+        {"korvu.exe", "D:\\app", '\\', "D:\\app\\korvu.exe"},
+        {"sub\\korvu.exe", "D:\\app", '\\', "D:\\app\\sub\\korvu.exe"},
+        {"\\tools\\korvu.exe", "D:\\app", '\\', "D:\\tools\\korvu.exe"},
+        {"\\tools\\korvu.exe", "\\\\srv\\share\\app", '\\', "\\\\srv\\share\\tools\\korvu.exe"},
+        {"E:korvu.exe", "D:\\app", '\\', "E:\\korvu.exe"},
+        {"", "D:\\app", '\\', ""},
+        {"", "/opt/app", '/', ""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ResolveToolPath(c.value, c.folder, c.separator), c.want) << c.value;
+    }
 }
 
 TEST(FileExistsTest, EmptyPathIsNeverAFileAndNotSearched) {

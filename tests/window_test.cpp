@@ -1,12 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
 
+#include "core/frmDoredAviro.h"
 #include "fake_platform.h"
-#include "startup/modDoredAviro.h"
-#include "window/frmDoredAviro.h"
 
 namespace doredaviro {
 namespace {
@@ -17,19 +17,21 @@ using testing::MsgBoxCall;
 using Rows = std::vector<std::string>;
 
 const std::string kCaption = "+Korvu支援Tool  Zivev+Korvu";
-const MsgBoxCall kWait{"+Korvuの処理が完了するまでお待ち下さい。", 64, kCaption};
-const MsgBoxCall kEmpty{"リストに圧縮/解凍を行う項目がありません。", 48, kCaption};
+const MsgBoxCall kWait{"+Korvuの処理が完了するまでお待ち下さい。", MessageStyle::Information,
+                       kCaption};
+const MsgBoxCall kEmpty{"リストに圧縮/解凍を行う項目がありません。", MessageStyle::Exclamation,
+                        kCaption};
 const MsgBoxCall kFailed{
-    "+Korvuを起動できなかった項目があります。\r\n起動できなかった項目はリストに残しています。", 16,
-    kCaption};
-const MsgBoxCall kSelect{"削除するアイテムを選択して下さい。", 64, kCaption};
-const MsgBoxCall kFull{"リストに登録できる項目は32767件までです。", 48, kCaption};
+    "+Korvuを起動できなかった項目があります。\r\n起動できなかった項目はリストに残しています。",
+    MessageStyle::Critical, kCaption};
+const MsgBoxCall kSelect{"削除するアイテムを選択して下さい。", MessageStyle::Information, kCaption};
+const MsgBoxCall kFull{"リストに登録できる項目は32767件までです。", MessageStyle::Exclamation,
+                       kCaption};
 
 class WindowTest : public ::testing::Test {
 protected:
-    void SetUp() override { modDoredAviro::ToolPath = "/opt/korvu/korvu"; }
     FakePlatform fake_;
-    frmDoredAviro form_{fake_};
+    frmDoredAviro form_{fake_, fake_, Settings{"/opt/korvu/Zivev+Korvu.ini", "/opt/korvu/korvu"}};
 };
 
 TEST_F(WindowTest, DropsGoInAtTheTopInReverse) {
@@ -65,19 +67,19 @@ TEST_F(WindowTest, DropPastTheRowLimitAddsNothingAndSays) {
 }
 
 TEST_F(WindowTest, DeleteRemovesTheSelectedRowOrAsksForOne) {
-    form_.lstFileList_KeyDown(vbKeyDelete, 0);
+    form_.lstFileList_KeyDown(Key::Delete);
     EXPECT_EQ(fake_.msgBoxes, std::vector<MsgBoxCall>{kSelect});
 
     fake_.rows = {"r0", "r1", "r2", "r3", "r4"};
-    form_.lstFileList_KeyDown(vbKeyDelete, 0);
+    form_.lstFileList_KeyDown(Key::Delete);
     EXPECT_EQ(fake_.msgBoxes.size(), 2u);
     EXPECT_EQ(fake_.rows.size(), 5u);
 
     fake_.selected = 2;
-    form_.lstFileList_KeyDown(vbKeyDelete, 2 /* Ctrl */);
+    form_.lstFileList_KeyDown(Key::Delete);
     EXPECT_EQ(fake_.rows, (Rows{"r0", "r1", "r3", "r4"}));
-    form_.lstFileList_KeyDown(8 /* Backspace */, 0);
-    form_.lstFileList_KeyDown(vbKeyF1, 0);  // the window's business, not the list's
+    form_.lstFileList_KeyDown(Key::Other);
+    form_.lstFileList_KeyDown(Key::F1);  // the window's business, not the list's
     EXPECT_EQ(fake_.rows.size(), 4u);
     EXPECT_TRUE(fake_.launches.empty());
 }
@@ -101,7 +103,7 @@ TEST_F(WindowTest, ExecuteLaunchesTopDownThenWaitsThenEmpties) {
 }
 
 TEST_F(WindowTest, ExecuteWithAnEmptyQueueOnlyWarns) {
-    form_.Form_KeyDown(vbKeyF1, 0);
+    form_.Form_KeyDown(Key::F1);
     EXPECT_EQ(fake_.msgBoxes, std::vector<MsgBoxCall>{kEmpty});
     EXPECT_TRUE(fake_.launches.empty());
 }
@@ -125,45 +127,69 @@ TEST_F(WindowTest, FailedLaunchesStayQueuedInOrder) {
     EXPECT_EQ(fake_.msgBoxes, std::vector<MsgBoxCall>{kFailed});
 }
 
-TEST_F(WindowTest, NothingElseRunsWhileABatchWaits) {
+TEST_F(WindowTest, NothingElseRunsWhileABatchWaitsAndDropsGoInAfterIt) {
     fake_.rows = {"a", "b", "c"};
     fake_.launchSucceeds = [](const LaunchCall& c) { return c.argument != "b"; };
     fake_.onMsgBox = [this](const MsgBoxCall& box) {
         if (box.prompt != kWait.prompt) return;
-        form_.lstFileList_OLEDragDrop({"late"});
+        form_.lstFileList_OLEDragDrop({"late1", "late2"});
         fake_.selected = 0;
-        form_.lstFileList_KeyDown(vbKeyDelete, 0);
-        form_.Form_KeyDown(vbKeyF1, 0);
-        form_.Form_KeyDown(vbKeyF4, 0);
+        form_.lstFileList_KeyDown(Key::Delete);
+        form_.Form_KeyDown(Key::F1);
+        form_.Form_KeyDown(Key::F4);
         form_.cmdClose_Click();
+        form_.lstFileList_OLEDragDrop({"later"});
     };
     form_.cmdExec_Click();
     EXPECT_EQ(fake_.launches.size(), 3u);
-    EXPECT_EQ(fake_.rows, (Rows{"b"}));
     EXPECT_EQ(fake_.unloads, 0);
     EXPECT_TRUE(form_.Loaded());
     EXPECT_FALSE(form_.Busy());
+    // In the order they came, each as its own drop, once the batch's last message is closed.
+    EXPECT_EQ(fake_.rows, (Rows{"later", "late2", "late1", "b"}));
+    const auto failed = std::find(fake_.log.begin(), fake_.log.end(), "MsgBox " + kFailed.prompt);
+    ASSERT_NE(failed, fake_.log.end());
+    EXPECT_EQ(std::vector<std::string>(failed + 1, fake_.log.end()),
+              (Rows{"Insert 2", "Insert 1"}));
 }
 
-TEST_F(WindowTest, FunctionKeysWorkWhateverTheShiftState) {
+TEST_F(WindowTest, AWaitingDropPastTheLimitSaysSoAndTheNextStillGoesIn) {
+    fake_.rows.assign(kMaxRows - 3, "queued");
+    fake_.selected = -1;
+    fake_.onMsgBox = [this](const MsgBoxCall& box) {
+        if (box.prompt == kSelect.prompt) {
+            form_.lstFileList_OLEDragDrop({"1", "2", "3", "4"});  // one too many
+            form_.lstFileList_OLEDragDrop({"5", "6"});
+        } else if (box.prompt == kFull.prompt) {
+            form_.lstFileList_OLEDragDrop({"7"});  // while the limit message is open
+        }
+    };
+    form_.lstFileList_KeyDown(Key::Delete);
+    EXPECT_EQ(fake_.msgBoxes, (std::vector<MsgBoxCall>{kSelect, kFull}));
+    EXPECT_EQ(fake_.ListCount(), kMaxRows);
+    EXPECT_EQ(Rows(fake_.rows.begin(), fake_.rows.begin() + 3), (Rows{"7", "6", "5"}));
+    EXPECT_FALSE(form_.Busy());
+}
+
+TEST_F(WindowTest, FunctionKeysWorkTheButtons) {
     fake_.rows = {"only"};
-    form_.Form_KeyDown(vbKeyF1, 1 /* Shift */);
+    form_.Form_KeyDown(Key::F1);
     EXPECT_EQ(fake_.launches.size(), 1u);
-    form_.Form_KeyDown(vbKeyDelete, 0);
-    form_.Form_KeyDown(113 /* F2 */, 0);
+    form_.Form_KeyDown(Key::Delete);
+    form_.Form_KeyDown(Key::Other);
     EXPECT_EQ(fake_.unloads, 0);
-    form_.Form_KeyDown(vbKeyF4, 4 /* Alt */);
+    form_.Form_KeyDown(Key::F4);
     EXPECT_EQ(fake_.unloads, 1);
     EXPECT_FALSE(form_.Loaded());
 }
 
-TEST_F(WindowTest, AlwaysOnTopFollowsTheCheckBoxWithoutMoving) {
-    for (int value : {1, 0, 1, 2}) {
-        fake_.checkValue = value;
+TEST_F(WindowTest, AlwaysOnTopFollowsTheCheckBox) {
+    for (CheckState state :
+         {CheckState::Checked, CheckState::Unchecked, CheckState::Checked, CheckState::Grayed}) {
+        fake_.checkState = state;
         form_.chkWinPos_Click();
     }
-    using P = std::pair<long long, unsigned>;
-    EXPECT_EQ(fake_.windowPos, (std::vector<P>{{-1, 3}, {-2, 3}, {-1, 3}, {-2, 3}}));
+    EXPECT_EQ(fake_.alwaysOnTop, (std::vector<bool>{true, false, true, false}));
 }
 
 float Prop(FakePlatform& fake, Control c, doredaviro::Prop p) { return fake.Get(c, p); }

@@ -2,10 +2,6 @@
 # The check box keeps the window above others under a real window manager,
 # without moving or resizing it, and unticking gives that up again.
 # usage: always_on_top.sh PROGRAM RECORDER DRAG_SOURCE SCREENSHOT_DIR
-PROGRAM=$1
-RECORDER=$2
-DRAG_SOURCE=$3
-SCREENSHOT_DIR=$4
 source "$(dirname "$0")/common.sh"
 start_x wm
 
@@ -29,9 +25,7 @@ stacked_above() {
 
 install_program "$work/app" "$RECORDER"
 cd "$work" || exit 1
-start_program "$work/app"
-pid=$started
-main=$(wait_window "$pid" NORMAL 30)
+start_main "$work/app"
 check "main window shown" [ -n "$main" ]
 # Another window to compete with.
 "$DRAG_SOURCE" "$work" >/dev/null 2>&1 &

@@ -2,24 +2,19 @@
 # Ending the program: F4 with the focus on a button, the window manager's
 # close request, and a click on the close box of the frame.
 # usage: close.sh PROGRAM RECORDER DRAG_SOURCE SCREENSHOT_DIR
-PROGRAM=$1
-RECORDER=$2
-SCREENSHOT_DIR=$4
 source "$(dirname "$0")/common.sh"
 start_x wm
 
 install_program "$work/app" "$RECORDER"
 cd "$work" || exit 1
 
-# start_main: starts a copy and waits for its window: $pid and $main.
-start_main() {
-    start_program "$work/app"
-    pid=$started
-    main=$(wait_window "$pid" NORMAL 30)
+# start_main_checked WHAT: start_main, checked.
+start_main_checked() {
+    start_main "$work/app"
     check "$1: main window shown" [ -n "$main" ]
 }
 
-start_main "F4 on a button"
+start_main_checked "F4 on a button"
 focus "$main"
 # From the check box, Tab reaches the list and then the execute button.
 xdotool key Tab Tab
@@ -34,12 +29,12 @@ xdotool key F4
 check "F4 on a button: the program ends" wait_exit "$pid" 15
 check "F4 on a button: with status 0 (got '$status')" [ "$status" = 0 ]
 
-start_main "close request"
+start_main_checked "close request"
 wmctrl -i -c "$main"
 check "close request: the program ends" wait_exit "$pid" 15
 check "close request: with status 0 (got '$status')" [ "$status" = 0 ]
 
-start_main "close box"
+start_main_checked "close box"
 # The close box is the last button on the frame's title bar, at its right end.
 read -r mx my mw _ <<<"$(geometry "$main")"
 read -r _ right top _ <<<"$(frame_extents "$main")"

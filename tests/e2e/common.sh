@@ -2,9 +2,14 @@
 # where stacking or focus matter), a private copy of the program with its own
 # settings file, helpers to find and answer its windows, and PASS/FAIL counts.
 #
-# The sourcing script sets PROGRAM (the built program) before sourcing.
+# Every script takes the same arguments, read here:
+#   SCRIPT PROGRAM RECORDER DRAG_SOURCE SCREENSHOT_DIR
 
 set -u
+PROGRAM=$1
+RECORDER=$2
+DRAG_SOURCE=$3
+SCREENSHOT_DIR=$4
 export LC_ALL=C.UTF-8 LANG=C.UTF-8
 unset WAYLAND_DISPLAY
 export QT_QPA_PLATFORM=xcb
@@ -43,7 +48,7 @@ cleanup() {
         kill -KILL "$pid" 2>/dev/null
         wait "$pid" 2>/dev/null
     done
-    rm -rf "$work"
+    [ -n "${KEEP_WORK:-}" ] || rm -rf "$work"
 }
 trap cleanup EXIT
 trap 'echo "FAIL: interrupted"; exit 2' INT TERM
@@ -103,6 +108,14 @@ start_program() {
     "$1/Zivev+Korvu" >>"$work/program.log" 2>&1 &
     started=$!
     background+=("$started")
+}
+
+# start_main DIR: runs DIR's copy and waits for its main window; leaves the
+# program's pid in $pid and its window in $main (empty when none came).
+start_main() {
+    start_program "$1"
+    pid=$started
+    main=$(wait_window "$pid" NORMAL 30)
 }
 
 # The type of a window, e.g. NORMAL or DIALOG: the first it names, the one
@@ -225,6 +238,27 @@ drag_and_drop() {
         tail -n +$((seen + 1)) "$log" | grep -q '^drop taken' && return 0
     done
     return 1
+}
+# drop_on_list MAIN PATH...: drags the paths from the drag source (DRAG_SOURCE,
+# set by the sourcing script) onto the middle of MAIN's list, with the mouse.
+drop_on_list() {
+    local main=$1 source_window sx sy sw sh mx my end
+    shift
+    "$DRAG_SOURCE" "$@" >"$work/drag.log" 2>&1 &
+    background+=($!)
+    source_window=$(wait_window $! NORMAL 30) || return 1
+    # Out of the main window's way, and settled there before the mouse goes down.
+    xdotool windowmove "$source_window" 40 40
+    end=$((SECONDS + 5))
+    while [ "$SECONDS" -le "$end" ]; do
+        read -r sx sy sw sh <<<"$(geometry "$source_window")"
+        [ "$sx $sy" = "40 40" ] && break
+        sleep 0.05
+    done
+    sleep 0.3
+    read -r mx my _ <<<"$(geometry "$main")"
+    # Onto the middle of the list, from its place in the window.
+    drag_and_drop "$work/drag.log" $((sx + sw / 2)) $((sy + sh / 2)) $((mx + 7 + 265)) $((my + 49 + 70))
 }
 hex() { printf '%s' "$1" | od -An -v -tx1 | tr -d ' \n'; }
 screenshot() {

@@ -4,10 +4,6 @@
 # per row, top to bottom, each path as exactly one argument, in the directory
 # the program was started from.
 # usage: main_flow.sh PROGRAM RECORDER DRAG_SOURCE SCREENSHOT_DIR
-PROGRAM=$1
-RECORDER=$2
-DRAG_SOURCE=$3
-SCREENSHOT_DIR=$4
 source "$(dirname "$0")/common.sh"
 start_x wm
 
@@ -35,27 +31,11 @@ install_program "$work/app" "$RECORDER"
 start_dir="$work/start dir"
 mkdir -p "$start_dir"
 cd "$start_dir" || exit 1
-start_program "$work/app"
-pid=$started
-main=$(wait_window "$pid" NORMAL 30)
+start_main "$work/app"
 check "main window shown" [ -n "$main" ]
 
 # The drop, from another program, with the mouse.
-"$DRAG_SOURCE" "${dropped[@]}" >"$work/drag.log" 2>&1 &
-background+=($!)
-source_window=$(wait_window $! NORMAL 30)
-# Out of the main window's way, and settled there before the mouse goes down.
-xdotool windowmove "$source_window" 40 40
-end=$((SECONDS + 5))
-while [ "$SECONDS" -le "$end" ]; do
-    read -r sx sy sw sh <<<"$(geometry "$source_window")"
-    [ "$sx $sy" = "40 40" ] && break
-    sleep 0.05
-done
-sleep 0.3
-read -r mx my _ <<<"$(geometry "$main")"
-# Onto the middle of the list, from its place in the window.
-if drag_and_drop "$work/drag.log" $((sx + sw / 2)) $((sy + sh / 2)) $((mx + 7 + 265)) $((my + 49 + 70)); then
+if drop_on_list "$main" "${dropped[@]}"; then
     pass "the list takes the drop"
 else
     fail "the list takes the drop; the drag source said:"

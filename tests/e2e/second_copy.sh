@@ -2,9 +2,6 @@
 # A second copy started while one runs says so under its own title and ends;
 # the first goes on with its window.
 # usage: second_copy.sh PROGRAM RECORDER DRAG_SOURCE SCREENSHOT_DIR
-PROGRAM=$1
-RECORDER=$2
-SCREENSHOT_DIR=$4
 source "$(dirname "$0")/common.sh"
 start_x wm
 

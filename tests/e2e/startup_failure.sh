@@ -4,8 +4,6 @@
 # Either way the program ends by itself with status 1 and never shows its
 # main window.
 # usage: startup_failure.sh PROGRAM RECORDER DRAG_SOURCE SCREENSHOT_DIR
-PROGRAM=$1
-SCREENSHOT_DIR=$4
 source "$(dirname "$0")/common.sh"
 start_x wm
 

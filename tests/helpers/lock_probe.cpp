@@ -4,7 +4,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include "platform/posix/instance_lock.h"
+#include "posix/instance_lock.h"
 
 int main(int argc, char* argv[]) {
     const bool other = doredaviro::posix::AnotherInstanceRuns();

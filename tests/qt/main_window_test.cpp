@@ -12,7 +12,6 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
@@ -24,11 +23,12 @@
 #include <utility>
 #include <vector>
 
-#include "platform/qt/main_window.h"
-#include "platform/qt/qt_platform.h"
-#include "startup/modDoredAviro.h"
-#include "window/frmDoredAviro.h"
-#include "window/texts.h"
+#include "core/frmDoredAviro.h"
+#include "core/texts.h"
+#include "qt/main_window.h"
+#include "qt/qt_form.h"
+#include "qt/qt_system.h"
+#include "test_support.h"
 
 Q_DECLARE_METATYPE(doredaviro::Control)
 
@@ -37,43 +37,35 @@ namespace {
 
 using Rows = std::vector<std::string>;
 
-struct Message {
-    std::string prompt;
-    int style;
-    std::string title;
-    bool operator==(const Message& o) const {
-        return prompt == o.prompt && style == o.style && title == o.title;
-    }
-};
+using Message = testing::MsgBoxCall;
 
 // Messages as text, so that a failed comparison shows which differ.
 QStringList Said(const std::vector<Message>& messages) {
     QStringList out;
     for (const Message& m : messages) {
-        out << QString::fromStdString(m.prompt + " | " + std::to_string(m.style) + " | " + m.title);
+        out << QString::fromStdString(m.prompt + " | " + std::to_string(static_cast<int>(m.style)) +
+                                      " | " + m.title);
     }
     return out;
 }
 
-const Message kWait{text::kPleaseWait, vbInformation, text::kCaption};
-const Message kSelect{text::kSelectToDelete, vbInformation, text::kCaption};
-const Message kFailed{text::kLaunchFailed, vbCritical, text::kCaption};
+const Message kWait{text::kPleaseWait, MessageStyle::Information, text::kCaption};
+const Message kSelect{text::kSelectToDelete, MessageStyle::Information, text::kCaption};
+const Message kFailed{text::kLaunchFailed, MessageStyle::Critical, text::kCaption};
 
-// The real platform, except that message boxes are recorded instead of
-// blocking, and launches and stacking calls are noted on their way through.
-class TestPlatform : public qt::QtPlatform {
+// The real services, except that message boxes are recorded instead of
+// blocking, and launches are noted on their way through.
+class TestSystem : public qt::QtSystem {
 public:
     std::vector<Message> messages;
     std::function<void(const Message&)> onMessage;
     Rows launched;
     std::function<void(int)> afterLaunch;  // given how many have been tried
-    std::vector<std::pair<long long, unsigned>> stacking;
-    std::function<void(int, int)> afterProgress;
 
     // When set, the real modal box is shown, and answered from its own loop.
     bool realBoxes = false;
 
-    void MsgBox(const std::string& prompt, int style, const std::string& title) override {
+    void MsgBox(const std::string& prompt, MessageStyle style, const std::string& title) override {
         messages.push_back({prompt, style, title});
         if (onMessage) onMessage(Message{prompt, style, title});
         if (!realBoxes) return;
@@ -83,78 +75,51 @@ public:
             if (QWidget* box = QApplication::activeModalWidget()) box->close();
         });
         answer.start();
-        QtPlatform::MsgBox(prompt, style, title);
+        QtSystem::MsgBox(prompt, style, title);
     }
-    bool ShellExecute(const std::string& file, const std::string& argument,
-                      const std::string& directory) override {
-        launched.push_back(argument);
-        const bool ok = QtPlatform::ShellExecute(file, argument, directory);
+    bool Launch(const std::string& tool, const std::string& path,
+                const std::string& folder) override {
+        launched.push_back(path);
+        const bool ok = QtSystem::Launch(tool, path, folder);
         if (afterLaunch) afterLaunch(static_cast<int>(launched.size()));
         return ok;
     }
-    void SetWindowPos(long long insertAfter, int x, int y, int cx, int cy,
-                      unsigned flags) override {
-        stacking.emplace_back(insertAfter, flags);
-        QtPlatform::SetWindowPos(insertAfter, x, y, cx, cy, flags);
+};
+
+// The real form, with its stacking calls and batch progress noted.
+class TestForm : public qt::QtForm {
+public:
+    using QtForm::QtForm;
+    std::vector<bool> stacking;
+    std::function<void(int, int)> afterProgress;
+
+    void SetAlwaysOnTop(bool on) override {
+        stacking.push_back(on);
+        QtForm::SetAlwaysOnTop(on);
     }
     void BatchProgress(int done, int total) override {
-        QtPlatform::BatchProgress(done, total);
+        QtForm::BatchProgress(done, total);
         if (afterProgress) afterProgress(done, total);
     }
 };
 
-std::string Unhex(const QByteArray& hex) { return QByteArray::fromHex(hex).toStdString(); }
-
-struct Record {
-    Rows args;
-    std::string cwd;
-};
-
-// What the recorder wrote, one record per start, in the order written.
-std::vector<Record> ReadRecords(const QString& log) {
-    QFile file(log);
-    std::vector<Record> records;
-    if (!file.open(QIODevice::ReadOnly)) return records;
-    Record current;
-    for (const QByteArray& line : file.readAll().split('\n')) {
-        if (line == "end") {
-            records.push_back(current);
-            current = Record();
-        } else if (line.startsWith("arg=")) {
-            current.args.push_back(Unhex(line.mid(4)));
-        } else if (line.startsWith("cwd=")) {
-            current.cwd = Unhex(line.mid(4));
-        }
-    }
-    return records;
-}
-
-// Pixels as the platform stores twips, and back.
-int Px(float twips) { return qRound(twips / 15.0f); }
-float Tw(int pixels) { return static_cast<float>(pixels) * 15.0f; }
-
+// Where the resize handler puts things, in pixels, for a client area as given.
 struct Layout {
     QRect list, f1, f4, exec, close;
 };
+const Layout kDesigned{{7, 49, 530, 155},
+                       {162, 215, 90, 12},
+                       {293, 215, 90, 12},
+                       {162, 228, 90, 33},
+                       {293, 228, 90, 33}};
 
-// Where the resize handler's arithmetic puts things for a client area of w×h,
-// each step reading the list's pixel-rounded size back.
-Layout Expected(int w, int h) {
-    const QRect listAsMade(Px(100), Px(735), Px(7875), Px(2220));
-    const int listH = std::max(Px(static_cast<float>(Tw(h) / 1.7)), 0);
-    const int listW = std::max(Px(static_cast<float>(Tw(w) / 1.02)), 0);
-    const float lh = Tw(listH);
-    const float lw = Tw(listW);
-    const QSize cap(Px(1350), Px(180));
-    const QSize button(Px(1350), Px(500));
-    Layout l;
-    l.list = QRect(listAsMade.topLeft(), QSize(listW, listH));
-    l.f1 = QRect(QPoint(Px(lw / 2.0f - 1550.0f), Px(lh + 900.0f)), cap);
-    l.exec = QRect(QPoint(Px(lw / 2.0f - 1550.0f), Px(lh + 1100.0f)), button);
-    l.f4 = QRect(QPoint(Px(lw / 2.0f + 420.0f), Px(lh + 900.0f)), cap);
-    l.close = QRect(QPoint(Px(lw / 2.0f + 420.0f), Px(lh + 1100.0f)), button);
-    return l;
-}
+}  // namespace
+}  // namespace doredaviro
+
+Q_DECLARE_METATYPE(doredaviro::Layout)
+
+namespace doredaviro {
+namespace {
 
 class MainWindowTest : public QObject {
     Q_OBJECT
@@ -164,7 +129,7 @@ private slots:
     void cleanup();
 
     void dropQueuesTheExactBytesNewestOnTop();
-    void dropIsRefusedWhileABatchWaits();
+    void dropDuringABatchGoesInWhenItEnds();
     void functionKeysActWhereverTheFocusIs_data();
     void functionKeysActWhereverTheFocusIs();
     void functionKeyActsOnceThroughAModalBox_data();
@@ -178,9 +143,12 @@ private slots:
     void longBatchShowsProgressThenHidesIt();
     void failedLaunchesStayQueuedAndSay();
     void checkBoxKeepsTheWindowOnTopInPlace();
+    void theWindowGoesBeforeTheHandlers();
 
 private:
-    qt::MainWindow& window() { return *platform_->window(); }
+    // A fresh form whose settings name `archiver`, shown and active.
+    void start(const std::string& archiver);
+    qt::MainWindow& window() { return form_->window(); }
     QWidget* control(Control c) { return window().control(c); }
     Rows rows() {
         Rows out;
@@ -193,31 +161,36 @@ private:
     bool drop(const QByteArray& uriList);
     bool focusOn(QWidget* widget);
 
-    std::unique_ptr<QTemporaryDir> dir_;
+    std::unique_ptr<testing::TempDir> dir_;
     QString log_;
-    std::unique_ptr<TestPlatform> platform_;
-    std::unique_ptr<frmDoredAviro> form_;
+    std::unique_ptr<TestSystem> system_;
+    std::unique_ptr<TestForm> form_;
 };
 
 void MainWindowTest::init() {
-    dir_ = std::make_unique<QTemporaryDir>();
-    QVERIFY(dir_->isValid());
-    log_ = dir_->filePath(QStringLiteral("log"));
+    dir_ = std::make_unique<testing::TempDir>();
+    log_ = QString::fromStdString(dir_->file("log"));
     qputenv("RECORDER_LOG", QFile::encodeName(log_));
-    modDoredAviro::ToolPath = RECORDER_PATH;
+    start(RECORDER_PATH);
+}
 
-    platform_ = std::make_unique<TestPlatform>();
-    form_ = std::make_unique<frmDoredAviro>(*platform_);
-    platform_->createWindow(*form_);
+void MainWindowTest::start(const std::string& archiver) {
+    form_.reset();
+    system_ = std::make_unique<TestSystem>();
+    form_ = std::make_unique<TestForm>(*system_, Settings{"", archiver});
     window().show();
     window().activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&window()));
 }
 
 void MainWindowTest::cleanup() {
-    platform_.reset();
     form_.reset();
+    system_.reset();
     dir_.reset();
+}
+
+std::vector<testing::RecorderRecord> Records(const QString& log) {
+    return testing::ReadRecorderLog(log.toStdString());
 }
 
 QMimeData* UriList(const QByteArray& bytes) {
@@ -276,9 +249,9 @@ void MainWindowTest::dropQueuesTheExactBytesNewestOnTop() {
     QTRY_COMPARE(rows(), expected);
 
     for (int row = 0; row < static_cast<int>(expected.size()); ++row) {
-        platform_->ListSetSelected(row, true);
-        QCOMPARE(platform_->ListIndex(), row);
-        QCOMPARE(platform_->ListText(), expected[static_cast<std::size_t>(row)]);
+        form_->ListSetSelected(row, true);
+        QCOMPARE(form_->ListIndex(), row);
+        QCOMPARE(form_->ListText(), expected[static_cast<std::size_t>(row)]);
     }
 
     auto shown = [this](int row) {
@@ -288,31 +261,31 @@ void MainWindowTest::dropQueuesTheExactBytesNewestOnTop() {
     QVERIFY(!shown(0).contains(QLatin1Char('\n')));
     QCOMPARE(shown(1), QString::fromUtf8("/tmp/日本語/B"));
     QCOMPARE(shown(2), QStringLiteral("/tmp/A with spaces%and#hash"));
-    QVERIFY(platform_->messages.empty());
+    QVERIFY(system_->messages.empty());
 }
 
-void MainWindowTest::dropIsRefusedWhileABatchWaits() {
-    platform_->ListInsertTop({"/tmp/queued"});
+void MainWindowTest::dropDuringABatchGoesInWhenItEnds() {
+    form_->ListInsertTop({"/tmp/queued"});
+    system_->realBoxes = true;
     // One drag arrives before the batch and is let go during its message,
-    // another arrives during it.
+    // another comes and goes during it; the list does not change meanwhile.
     std::unique_ptr<QMimeData> early(UriList("file:///tmp/early\r\n"));
     QVERIFY(dragOver(*early));
-    bool earlyTaken = true, lateOffered = true;
-    platform_->onMessage = [&](const Message& m) {
+    bool earlyTaken = false, lateTaken = false;
+    Rows duringMessage = {"not seen"};
+    system_->onMessage = [&](const Message& m) {
         if (!(m == kWait)) return;
         earlyTaken = release(*early);
-        lateOffered = dragOver(*std::unique_ptr<QMimeData>(UriList("file:///tmp/late\r\n")));
+        lateTaken = drop("file:///tmp/late\r\n");
+        QTimer::singleShot(5, [&] { duringMessage = rows(); });
     };
     QVERIFY(focusOn(control(Control::cmdExec)));
     QTest::keyClick(control(Control::cmdExec), Qt::Key_F1);
-    QVERIFY(!earlyTaken);
-    QVERIFY(!lateOffered);
-    QTest::qWait(100);
-    QVERIFY(rows().empty());
-
-    // Once the message is answered, drops work again.
-    QVERIFY(drop("file:///tmp/after\r\n"));
-    QTRY_COMPARE(rows(), (Rows{"/tmp/after"}));
+    QVERIFY(earlyTaken);
+    QVERIFY(lateTaken);
+    QCOMPARE(duringMessage, Rows{"/tmp/queued"});
+    QTRY_COMPARE(rows(), (Rows{"/tmp/late", "/tmp/early"}));
+    QCOMPARE(Said(system_->messages), Said({kWait}));
 }
 
 void MainWindowTest::functionKeysActWhereverTheFocusIs_data() {
@@ -338,25 +311,25 @@ void MainWindowTest::functionKeysActWhereverTheFocusIs() {
     QFETCH(Control, focus);
     QFETCH(Qt::KeyboardModifiers, modifiers);
     const std::string path = "/tmp/key test/'$;\n日本";
-    platform_->ListInsertTop({path});
+    form_->ListInsertTop({path});
     QWidget* target = control(focus);
     QVERIFY(focusOn(target));
 
     QTest::keyClick(target, Qt::Key_F1, modifiers);
     // One batch, one launch, one message: the key is not handled twice.
-    QCOMPARE(Said(platform_->messages), Said({kWait}));
-    QCOMPARE(platform_->launched, Rows{path});
+    QCOMPARE(Said(system_->messages), Said({kWait}));
+    QCOMPARE(system_->launched, Rows{path});
     QVERIFY(rows().empty());
-    QTRY_COMPARE(ReadRecords(log_).size(), std::size_t{1});
-    const Record record = ReadRecords(log_).front();
+    QTRY_COMPARE(Records(log_).size(), std::size_t{1});
+    const testing::RecorderRecord record = Records(log_).front();
     QCOMPARE(record.args, Rows{path});
-    QCOMPARE(QString::fromStdString(record.cwd), QDir::currentPath());
+    QCOMPARE(QString::fromStdString(record.at("cwd")), QDir::currentPath());
 
     QVERIFY(window().isVisible());
     QCOMPARE(QApplication::focusWidget(), target);
     QTest::keyClick(target, Qt::Key_F4, modifiers);
     QVERIFY(!window().isVisible());
-    QVERIFY(!form_->Loaded());
+    QVERIFY(!form_->form().Loaded());
 }
 
 void MainWindowTest::functionKeyActsOnceThroughAModalBox_data() {
@@ -370,48 +343,48 @@ void MainWindowTest::functionKeyActsOnceThroughAModalBox_data() {
 // opened it then goes on to the controls' parents, and must not act again.
 void MainWindowTest::functionKeyActsOnceThroughAModalBox() {
     QFETCH(Control, focus);
-    platform_->realBoxes = true;
-    platform_->ListInsertTop({"/tmp/one"});
+    system_->realBoxes = true;
+    form_->ListInsertTop({"/tmp/one"});
     QVERIFY(focusOn(control(focus)));
     QTest::keyClick(control(focus), Qt::Key_F1);
-    QCOMPARE(Said(platform_->messages), Said({kWait}));
-    QCOMPARE(platform_->launched, Rows{"/tmp/one"});
-    QTRY_COMPARE(ReadRecords(log_).size(), std::size_t{1});
+    QCOMPARE(Said(system_->messages), Said({kWait}));
+    QCOMPARE(system_->launched, Rows{"/tmp/one"});
+    QTRY_COMPARE(Records(log_).size(), std::size_t{1});
 }
 
 void MainWindowTest::deleteRemovesTheSelectedRowOrAsks() {
-    platform_->ListInsertTop({"r0", "r1", "r2"});
+    form_->ListInsertTop({"r0", "r1", "r2"});
     qt::QueueView& list = window().list();
     QVERIFY(focusOn(&list));
     list.selectionModel()->clearSelection();
 
     QTest::keyClick(&list, Qt::Key_Delete);
-    QCOMPARE(Said(platform_->messages), Said({kSelect}));
+    QCOMPARE(Said(system_->messages), Said({kSelect}));
     QCOMPARE(rows(), (Rows{"r0", "r1", "r2"}));
 
-    platform_->ListSetSelected(1, true);
+    form_->ListSetSelected(1, true);
     QTest::keyClick(&list, Qt::Key_Delete);
     QCOMPARE(rows(), (Rows{"r0", "r2"}));
-    QCOMPARE(platform_->messages.size(), std::size_t{1});
+    QCOMPARE(system_->messages.size(), std::size_t{1});
 
     // Delete belongs to the list: with the focus elsewhere it does nothing.
-    platform_->ListSetSelected(0, true);
+    form_->ListSetSelected(0, true);
     QVERIFY(focusOn(control(Control::cmdExec)));
     QTest::keyClick(control(Control::cmdExec), Qt::Key_Delete);
     QCOMPARE(rows(), (Rows{"r0", "r2"}));
-    QCOMPARE(platform_->messages.size(), std::size_t{1});
+    QCOMPARE(system_->messages.size(), std::size_t{1});
 }
 
 void MainWindowTest::keysStillReachTheFocusedControl() {
-    platform_->ListInsertTop({"r0", "r1", "r2"});
+    form_->ListInsertTop({"r0", "r1", "r2"});
     qt::QueueView& list = window().list();
     QVERIFY(focusOn(&list));
-    platform_->ListSetSelected(0, true);
+    form_->ListSetSelected(0, true);
     QTest::keyClick(&list, Qt::Key_Down);
     QCOMPARE(list.currentIndex().row(), 1);
-    QCOMPARE(platform_->ListIndex(), 1);
+    QCOMPARE(form_->ListIndex(), 1);
     QTest::keyClick(&list, Qt::Key_Down);
-    QCOMPARE(platform_->ListIndex(), 2);
+    QCOMPARE(form_->ListIndex(), 2);
     // Delete reaches the list after the window has seen it.
     QTest::keyClick(&list, Qt::Key_Delete);
     QCOMPARE(rows(), (Rows{"r0", "r1"}));
@@ -423,21 +396,20 @@ void MainWindowTest::keysStillReachTheFocusedControl() {
     QVERIFY(check.isChecked());
     QTest::keyClick(&check, Qt::Key_Tab);
     QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(&list));
-    QVERIFY(platform_->messages.empty());
+    QVERIFY(system_->messages.empty());
 }
 
 void MainWindowTest::startsAtTheDesignedSize() {
     QCOMPARE(window().size(), QSize(541, 264));
-    QCOMPARE(platform_->ScaleWidth(), 8115.0f);
-    QCOMPARE(platform_->ScaleHeight(), 3960.0f);
+    QCOMPARE(form_->ScaleWidth(), 8115.0f);
+    QCOMPARE(form_->ScaleHeight(), 3960.0f);
     QCOMPARE(window().windowTitle(), QString::fromUtf8("+Korvu支援Tool  Zivev+Korvu"));
 
     // What the resize handler leaves alone stays where the table puts it.
     QCOMPARE(control(Control::chkWinPos)->geometry(), QRect(10, 9, 142, 12));
     QCOMPARE(control(Control::lblMsg)->pos(), QPoint(11, 31));
     // The rest moved when the window was first laid out, as on every resize.
-    const Layout l = Expected(541, 264);
-    QCOMPARE(l.list, QRect(7, 49, 530, 155));
+    const Layout& l = kDesigned;
     QCOMPARE(control(Control::lstFileList)->geometry(), l.list);
     QCOMPARE(control(Control::lblF1)->geometry(), l.f1);
     QCOMPARE(control(Control::lblF4)->geometry(), l.f4);
@@ -451,17 +423,40 @@ void MainWindowTest::startsAtTheDesignedSize() {
 
 void MainWindowTest::resizeMovesControlsByTheFormulas_data() {
     QTest::addColumn<QSize>("size");
-    QTest::newRow("larger") << QSize(800, 500);
-    QTest::newRow("narrow and tall") << QSize(300, 700);
-    QTest::newRow("very small") << QSize(40, 20);
-    QTest::newRow("one pixel") << QSize(1, 1);
+    QTest::addColumn<Layout>("layout");
+    const QSize cap(90, 12), button(90, 33);
+    QTest::newRow("larger") << QSize(800, 500)
+                            << Layout{{7, 49, 784, 294},
+                                      {{289, 354}, cap},
+                                      {{420, 354}, cap},
+                                      {{289, 367}, button},
+                                      {{420, 367}, button}};
+    QTest::newRow("narrow and tall") << QSize(300, 700)
+                                     << Layout{{7, 49, 294, 412},
+                                               {{44, 472}, cap},
+                                               {{175, 472}, cap},
+                                               {{44, 485}, button},
+                                               {{175, 485}, button}};
+    QTest::newRow("very small") << QSize(40, 20)
+                                << Layout{{7, 49, 39, 12},
+                                          {{-84, 72}, cap},
+                                          {{48, 72}, cap},
+                                          {{-84, 85}, button},
+                                          {{48, 85}, button}};
+    QTest::newRow("one pixel") << QSize(1, 1)
+                               << Layout{{7, 49, 1, 1},
+                                         {{-103, 61}, cap},
+                                         {{29, 61}, cap},
+                                         {{-103, 74}, button},
+                                         {{29, 74}, button}};
 }
 
 void MainWindowTest::resizeMovesControlsByTheFormulas() {
     QFETCH(QSize, size);
+    QFETCH(Layout, layout);
     window().resize(size);
     QTRY_COMPARE(window().size(), size);
-    const Layout l = Expected(size.width(), size.height());
+    const Layout& l = layout;
     QTRY_COMPARE(control(Control::lstFileList)->geometry(), l.list);
     QCOMPARE(control(Control::lblF1)->geometry(), l.f1);
     QCOMPARE(control(Control::lblF4)->geometry(), l.f4);
@@ -471,14 +466,14 @@ void MainWindowTest::resizeMovesControlsByTheFormulas() {
 
     // And back: nothing drifts from rounding.
     window().resize(541, 264);
-    QTRY_COMPARE(control(Control::lstFileList)->geometry(), Expected(541, 264).list);
-    QCOMPARE(control(Control::cmdClose)->geometry(), Expected(541, 264).close);
+    QTRY_COMPARE(control(Control::lstFileList)->geometry(), kDesigned.list);
+    QCOMPARE(control(Control::cmdClose)->geometry(), kDesigned.close);
 }
 
 void MainWindowTest::closeIsRefusedOnlyWhileBusy() {
-    platform_->ListInsertTop({"/tmp/one"});
+    form_->ListInsertTop({"/tmp/one"});
     bool eventAccepted = true, closed = true, visibleAfter = false;
-    platform_->onMessage = [&](const Message& m) {
+    system_->onMessage = [&](const Message& m) {
         if (!(m == kWait)) return;
         QCloseEvent close;
         QApplication::sendEvent(&window(), &close);
@@ -490,12 +485,12 @@ void MainWindowTest::closeIsRefusedOnlyWhileBusy() {
     };
     QVERIFY(focusOn(control(Control::cmdExec)));
     QTest::mouseClick(control(Control::cmdExec), Qt::LeftButton);
-    QCOMPARE(Said(platform_->messages), Said({kWait}));
+    QCOMPARE(Said(system_->messages), Said({kWait}));
     QVERIFY(!eventAccepted);
     QVERIFY(!closed);
     QVERIFY(visibleAfter);
     QVERIFY(window().isVisible());
-    QVERIFY(form_->Loaded());
+    QVERIFY(form_->form().Loaded());
 
     QCloseEvent close;
     QApplication::sendEvent(&window(), &close);
@@ -504,23 +499,23 @@ void MainWindowTest::closeIsRefusedOnlyWhileBusy() {
 
 void MainWindowTest::longBatchShowsProgressThenHidesIt() {
     constexpr int kRows = 1500;
-    modDoredAviro::ToolPath = "/bin/true";
+    start("/bin/true");
     Rows queued;
     for (int i = 0; i < kRows; ++i) queued.push_back("/tmp/row " + std::to_string(i));
-    platform_->ListInsertTop(queued);
+    form_->ListInsertTop(queued);
 
     auto* bar = window().findChild<QProgressBar*>();
     QVERIFY(bar);
     auto* message = static_cast<QLabel*>(control(Control::lblMsg));
     // However fast this machine spawns, the batch outlasts the delay before
     // the bar appears: the first launch takes its time.
-    platform_->afterLaunch = [](int tried) {
+    system_->afterLaunch = [](int tried) {
         if (tried == 1) QThread::msleep(600);
     };
     // The bar is brought up to date when the batch repaints, so it may lag
     // behind the launches but never run ahead of them.
     int barSeen = 0, labelHiddenWithBar = 0, wrongRange = 0, furthest = 0;
-    platform_->afterProgress = [&](int done, int total) {
+    form_->afterProgress = [&](int done, int total) {
         if (done >= total || !bar->isVisible()) return;
         if (bar->maximum() != total || bar->value() < 1 || bar->value() > done) ++wrongRange;
         if (!message->isVisible()) ++labelHiddenWithBar;
@@ -531,20 +526,20 @@ void MainWindowTest::longBatchShowsProgressThenHidesIt() {
     QTimer tick;
     tick.setInterval(0);
     connect(&tick, &QTimer::timeout, this, [&] {
-        if (form_->Busy() && bar->isVisible()) ++barSeen;
+        if (form_->form().Busy() && bar->isVisible()) ++barSeen;
     });
     tick.start();
     bool barDuringMessage = true;
-    platform_->onMessage = [&](const Message&) { barDuringMessage = bar->isVisible(); };
+    system_->onMessage = [&](const Message&) { barDuringMessage = bar->isVisible(); };
 
     QVERIFY(focusOn(&window().list()));
     QTest::keyClick(&window().list(), Qt::Key_F1);
     tick.stop();
 
-    QCOMPARE(platform_->launched.size(), std::size_t{kRows});
-    QCOMPARE(platform_->launched.front(), queued.front());
-    QCOMPARE(platform_->launched.back(), queued.back());
-    QCOMPARE(Said(platform_->messages), Said({kWait}));
+    QCOMPARE(system_->launched.size(), std::size_t{kRows});
+    QCOMPARE(system_->launched.front(), queued.front());
+    QCOMPARE(system_->launched.back(), queued.back());
+    QCOMPARE(Said(system_->messages), Said({kWait}));
     QVERIFY(barSeen > 0);
     QVERIFY(labelHiddenWithBar > 0);
     QCOMPARE(wrongRange, 0);
@@ -557,31 +552,29 @@ void MainWindowTest::longBatchShowsProgressThenHidesIt() {
 
 void MainWindowTest::failedLaunchesStayQueuedAndSay() {
     // An archiver that goes missing after start-up: nothing can be started.
-    modDoredAviro::ToolPath = dir_->filePath(QStringLiteral("gone")).toStdString();
-    platform_->ListInsertTop({"a", "b", "c"});
+    start(dir_->file("gone"));
+    form_->ListInsertTop({"a", "b", "c"});
     QTest::mouseClick(control(Control::cmdExec), Qt::LeftButton);
-    QCOMPARE(Said(platform_->messages), Said({kFailed}));
+    QCOMPARE(Said(system_->messages), Said({kFailed}));
     QCOMPARE(rows(), (Rows{"a", "b", "c"}));
-    QCOMPARE(platform_->ListIndex(), -1);
+    QCOMPARE(form_->ListIndex(), -1);
 
     // One that goes missing part way: what started leaves, the rest stay.
-    const QString archiver = dir_->filePath(QStringLiteral("archiver"));
+    const QString archiver = QString::fromStdString(dir_->file("archiver"));
     QVERIFY(QFile::copy(QStringLiteral(RECORDER_PATH), archiver));
-    modDoredAviro::ToolPath = archiver.toStdString();
-    platform_->messages.clear();
-    platform_->launched.clear();
-    platform_->ListInsertTop({"x", "y"});
-    platform_->afterLaunch = [&](int tried) {
+    start(archiver.toStdString());
+    form_->ListInsertTop({"x", "y", "a", "b", "c"});
+    system_->afterLaunch = [&](int tried) {
         if (tried == 3) QFile::remove(archiver);
     };
     QTest::mouseClick(control(Control::cmdExec), Qt::LeftButton);
-    QCOMPARE(Said(platform_->messages), Said({kWait, kFailed}));
+    QCOMPARE(Said(system_->messages), Said({kWait, kFailed}));
     QCOMPARE(rows(), (Rows{"b", "c"}));
-    QCOMPARE(platform_->ListIndex(), -1);
-    QCOMPARE(platform_->launched, (Rows{"x", "y", "a", "b", "c"}));
-    QTRY_COMPARE(ReadRecords(log_).size(), std::size_t{3});
+    QCOMPARE(form_->ListIndex(), -1);
+    QCOMPARE(system_->launched, (Rows{"x", "y", "a", "b", "c"}));
+    QTRY_COMPARE(Records(log_).size(), std::size_t{3});
     QTest::qWait(100);
-    QCOMPARE(ReadRecords(log_).size(), std::size_t{3});
+    QCOMPARE(Records(log_).size(), std::size_t{3});
 }
 
 void MainWindowTest::checkBoxKeepsTheWindowOnTopInPlace() {
@@ -590,12 +583,10 @@ void MainWindowTest::checkBoxKeepsTheWindowOnTopInPlace() {
     QVERIFY(native);
     const QRect before = window().geometry();
     const WId id = window().winId();
-    const unsigned noMove = SWP_NOSIZE | SWP_NOMOVE;
 
     QTest::mouseClick(&check, Qt::LeftButton);
     QVERIFY(check.isChecked());
-    QCOMPARE(platform_->stacking,
-             (std::vector<std::pair<long long, unsigned>>{{HWND_TOPMOST, noMove}}));
+    QCOMPARE(form_->stacking, std::vector<bool>{true});
     QVERIFY(window().windowFlags().testFlag(Qt::WindowStaysOnTopHint));
     QVERIFY(native->flags().testFlag(Qt::WindowStaysOnTopHint));
     QVERIFY(window().isVisible());
@@ -605,12 +596,24 @@ void MainWindowTest::checkBoxKeepsTheWindowOnTopInPlace() {
 
     QTest::mouseClick(&check, Qt::LeftButton);
     QVERIFY(!check.isChecked());
-    QCOMPARE(platform_->stacking.back(), (std::pair<long long, unsigned>{HWND_NOTOPMOST, noMove}));
-    QCOMPARE(platform_->stacking.size(), std::size_t{2});
+    QCOMPARE(form_->stacking, (std::vector<bool>{true, false}));
     QVERIFY(!window().windowFlags().testFlag(Qt::WindowStaysOnTopHint));
     QVERIFY(!native->flags().testFlag(Qt::WindowStaysOnTopHint));
     QVERIFY(window().isVisible());
     QCOMPARE(window().geometry(), before);
+}
+
+// The window turns its events into the handlers' calls until it is gone, so the
+// handlers must outlive it, whichever way the form is put together.
+void MainWindowTest::theWindowGoesBeforeTheHandlers() {
+    const std::string tool(64, 'k');  // long enough to live on the heap
+    std::string seenAtTheEnd;
+    auto form = std::make_unique<TestForm>(*system_, Settings{"", tool});
+    TestForm* raw = form.get();
+    connect(&form->window(), &QObject::destroyed,
+            [&seenAtTheEnd, raw] { seenAtTheEnd = raw->form().settings().ToolPath; });
+    form.reset();
+    QCOMPARE(seenAtTheEnd, tool);
 }
 
 }  // namespace

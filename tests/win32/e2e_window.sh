@@ -39,6 +39,29 @@ touch "$work/files/x.txt" "$work/files/a b.txt" "$work/files/日本語.txt" "$wo
 RECORDER_LOG=$(winpath "$work/launches.log")
 export RECORDER_LOG
 
+# Without a settings file: both start-up messages wait for the user, then the program ends
+# with status 1 and no window.
+mkdir -p "$work/空"
+cp "$program" "$work/空/Zivev+Korvu.exe"
+"$wine" "$work/空/Zivev+Korvu.exe" >/dev/null 2>&1 &
+app_pid=$!
+box() {  # box LINE1 LINE2: the start-up message of these lines, answered once it has stayed
+  local found
+  mapfile -t found < <(probe box) || true
+  [ "${found[2]:-}|${found[3]:-}" = "$1|$2" ] || fail "start-up message '${found[*]:2}', not '$1 $2'"
+  sleep 1
+  mapfile -t found < <(probe box 1) || true
+  [ "${found[2]:-}" = "$1" ] || fail "the start-up message '$1' closed by itself"
+  xdotool windowfocus --sync "${found[0]}"
+  xdotool key Return
+}
+box "設定ファイルが見つかりません。" "Zivev+Korvu.iniが存在するか確認して下さい。"
+box "+KorvuのPATHが見つかりません。" "Zivev+Korvu.iniの設定を見直して下さい。"
+status=0
+wait "$app_pid" || status=$?
+app_pid=""
+[ "$status" = 1 ] || fail "without settings the program ended with status $status, not 1"
+
 (cd "$work/files" && exec "$wine" "$work/アプリ/Zivev+Korvu.exe" >/dev/null 2>&1) &
 app_pid=$!
 read -r xid lx ly < <(probe find) || fail "no window"

@@ -1,7 +1,7 @@
 // A copy of the program as far as the single-copy check goes: waits for the test's start
 // signal, checks, holds what it got for a while, and tells through its exit status.
 // usage: instance_probe EVENT_NAME HOLD_MS   exit 0: it is the only copy; 1: another copy runs
-#include "platform/win32/system.h"
+#include "win32/system.h"
 
 #include <windows.h>
 

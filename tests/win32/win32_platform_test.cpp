@@ -1,19 +1,21 @@
 // The Windows platform layer against the real system (under Wine in CI): the settings reader,
 // launches, the directory search and the single-copy mutex.
-#include "platform/win32/win32_platform.h"
-#include "platform/private_profile.h"
-#include "platform/win32/system.h"
-#include "platform/win32/text.h"
-#include "startup/iniCtrl.h"
-#include "startup/modDoredAviro.h"
-#include "test_support.h"
-#include "window/frmDoredAviro.h"
-
-#include <gtest/gtest.h>
-
+// Windows' headers first, on purpose: the core's names must not clash with their macros.
 #include <windows.h>
 
 #include <shellapi.h>
+
+#include <gtest/gtest.h>
+
+#include "core/frmDoredAviro.h"
+#include "core/iniCtrl.h"
+#include "core/modDoredAviro.h"
+#include "core/settings_reader.h"
+#include "test_support.h"
+#include "win32/system.h"
+#include "win32/text.h"
+#include "win32/win32_form.h"
+#include "win32/win32_system.h"
 
 #include <algorithm>
 #include <chrono>
@@ -63,12 +65,12 @@ std::string Utf16Le(const std::string& utf8) {
 // program's buffer holds 199 bytes of the code page even when each becomes three of UTF-8.
 std::string Read(const std::string& file, const std::string& section = "Korvu Path",
                  const std::string& key = "Path") {
-    char buffer[3 * 199 + 1];
-    std::memset(buffer, ' ', sizeof buffer);
-    const unsigned n = ReadProfileString(section, key, "", buffer, sizeof buffer, file);
-    EXPECT_LT(n, sizeof buffer);
-    EXPECT_EQ(std::strlen(buffer), n);
-    const std::string value(buffer, n);
+    std::vector<char> buffer(kProfileValueBufferSize, ' ');
+    const unsigned n =
+        ReadProfileString(section, key, "", buffer.data(), kProfileValueBufferSize, file);
+    EXPECT_LT(n, kProfileValueBufferSize);
+    EXPECT_EQ(std::strlen(buffer.data()), n);
+    const std::string value(buffer.data(), n);
     EXPECT_EQ(iniCtrl::GetIniString(section, key, file), value);
     return value;
 }
@@ -209,62 +211,9 @@ TEST_F(ProfileReaderTest, FileInAFolderTheCodePageCannotSpell) {
 
 // --- Launches -------------------------------------------------------------------------------
 
-struct Record {
-    std::map<std::string, std::string> fields;
-    std::vector<std::string> args;
-};
-
-std::string Unhex(const std::string& hex) {
-    std::string out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-        out.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-    }
-    return out;
-}
-
-std::vector<Record> ReadLog(const std::string& path) {
-    std::string text;
-    HANDLE file = CreateFileW(Widen(path).c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-        char chunk[4096];
-        DWORD n = 0;
-        while (ReadFile(file, chunk, sizeof chunk, &n, nullptr) && n > 0) text.append(chunk, n);
-        CloseHandle(file);
-    }
-    std::vector<Record> records;
-    Record current;
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        auto end = text.find('\n', pos);
-        if (end == std::string::npos) break;  // a record still being written
-        const std::string line = text.substr(pos, end - pos);
-        pos = end + 1;
-        if (line == "end") {
-            records.push_back(current);
-            current = {};
-            continue;
-        }
-        const auto eq = line.find('=');
-        const std::string name = line.substr(0, eq), value = line.substr(eq + 1);
-        if (name == "arg") {
-            current.args.push_back(Unhex(value));
-        } else {
-            current.fields[name] = name == "argc" || name == "created" ? value : Unhex(value);
-        }
-    }
-    return records;
-}
-
-std::vector<Record> WaitForRecords(const std::string& log, std::size_t count) {
-    std::vector<Record> records;
-    for (int i = 0; i < 300 && records.size() < count; ++i) {
-        records = ReadLog(log);
-        if (records.size() < count) Sleep(50);
-    }
-    return records;
-}
+using testing::ReadRecorderLog;
+using testing::RecorderRecord;
+using testing::WaitForRecords;
 
 class LaunchTest : public ::testing::Test {
 protected:
@@ -287,21 +236,21 @@ TEST_F(LaunchTest, EachPathArrivesAsTheOneParameterIntact) {
     for (std::size_t i = 0; i < paths.size(); ++i) {
         ASSERT_TRUE(Launch(RECORDER_PATH, paths[i], workdir_)) << paths[i];
         // One at a time, so each record can be matched to its path.
-        const std::vector<Record> records = WaitForRecords(log_, i + 1);
+        const std::vector<RecorderRecord> records = WaitForRecords(log_, i + 1);
         ASSERT_EQ(records.size(), i + 1) << paths[i];
-        const Record& r = records.back();
-        EXPECT_EQ(r.fields.at("argc"), "2") << paths[i];
+        const RecorderRecord& r = records.back();
+        EXPECT_EQ(r.at("argc"), "2") << paths[i];
         ASSERT_EQ(r.args.size(), 1u);
         EXPECT_EQ(r.args[0], paths[i]);
-        EXPECT_EQ(r.fields.at("cwd"), workdir_);
+        EXPECT_EQ(r.at("cwd"), workdir_);
         // The one parameter as it stands on the command line: quoted, trailing backslashes doubled.
-        const std::string cmdline = r.fields.at("cmdline");
+        const std::string cmdline = r.at("cmdline");
         const std::string quoted = " " + Narrow(QuoteArgument(Widen(paths[i])));
         EXPECT_EQ(cmdline.substr(cmdline.size() - std::min(cmdline.size(), quoted.size())), quoted);
     }
     // The ANSI code page of a Japanese system has no é: only the wide call keeps it.
     if (JapaneseCodePage()) {
-        EXPECT_EQ(ReadLog(log_)[2].args[0], "C:\\café\\é.txt");
+        EXPECT_EQ(ReadRecorderLog(log_)[2].args[0], "C:\\café\\é.txt");
     }
 }
 
@@ -318,70 +267,98 @@ TEST_F(LaunchTest, MissingProgramIsAFailedLaunch) {
     EXPECT_FALSE(Launch(dir_.file("no such korvu.exe"), "C:\\a.txt", workdir_));
     EXPECT_FALSE(Launch("", "C:\\a.txt", workdir_));
     Sleep(300);
-    EXPECT_TRUE(ReadLog(log_).empty());
+    EXPECT_TRUE(ReadRecorderLog(log_).empty());
 }
 
 // --- The window's list and geometry -----------------------------------------------------------
 
 class WindowTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(platform_.CreateMainWindow(form_)); }
-    Win32Platform platform_{GetModuleHandleW(nullptr)};
-    frmDoredAviro form_{platform_};
+    void SetUp() override { ASSERT_TRUE(form_.window().Create()); }
+    HWND window() { return form_.window().handle(); }
+    Win32System system_;
+    Win32Form form_{GetModuleHandleW(nullptr), system_};
 };
 
 TEST_F(WindowTest, ListKeepsEachPathExactly) {
     // A lone surrogate is a valid Windows file name and must come back unchanged.
     const std::string lone = Narrow(std::wstring(L"C:\\x\xD800y.txt"));
-    platform_.ListInsertTop({"X"});
-    platform_.ListInsertTop({"C:\\日本語\\a b.txt", lone, "Z:\\"});
-    ASSERT_EQ(platform_.ListCount(), 4);
-    EXPECT_EQ(platform_.ListIndex(), -1);
+    form_.ListInsertTop({"X"});
+    form_.ListInsertTop({"C:\\日本語\\a b.txt", lone, "Z:\\"});
+    ASSERT_EQ(form_.ListCount(), 4);
+    EXPECT_EQ(form_.ListIndex(), -1);
     const std::vector<std::string> want = {"C:\\日本語\\a b.txt", lone, "Z:\\", "X"};
     for (int row = 0; row < 4; ++row) {
-        platform_.ListSetSelected(row, true);
-        EXPECT_EQ(platform_.ListIndex(), row);
-        EXPECT_EQ(platform_.ListText(), want[static_cast<std::size_t>(row)]);
+        form_.ListSetSelected(row, true);
+        EXPECT_EQ(form_.ListIndex(), row);
+        EXPECT_EQ(form_.ListText(), want[static_cast<std::size_t>(row)]);
     }
     EXPECT_EQ(Widen(lone), L"C:\\x\xD800y.txt");
     // What the list box shows is the same text.
-    HWND list = FindWindowExW(platform_.window(), nullptr, L"ListBox", nullptr);
+    HWND list = FindWindowExW(window(), nullptr, L"ListBox", nullptr);
     wchar_t shown[64] = {};
     SendMessageW(list, LB_GETTEXT, 1, reinterpret_cast<LPARAM>(shown));
     EXPECT_EQ(std::wstring(shown), L"C:\\x\xD800y.txt");
 
     // The selection follows its row; removing it clears the selection.
-    platform_.ListSetSelected(3, true);
-    platform_.ListRemove(0, 2);
-    EXPECT_EQ(platform_.ListIndex(), 1);
-    EXPECT_EQ(platform_.ListText(), "X");
-    platform_.ListRemove(1, 1);
-    EXPECT_EQ(platform_.ListIndex(), -1);
-    EXPECT_EQ(platform_.ListCount(), 1);
+    form_.ListSetSelected(3, true);
+    form_.ListRemove(0, 2);
+    EXPECT_EQ(form_.ListIndex(), 1);
+    EXPECT_EQ(form_.ListText(), "X");
+    form_.ListRemove(1, 1);
+    EXPECT_EQ(form_.ListIndex(), -1);
+    EXPECT_EQ(form_.ListCount(), 1);
     EXPECT_EQ(SendMessageW(list, LB_GETCOUNT, 0, 0), 1);
 }
 
 TEST_F(WindowTest, GeometryInTwipsReadsTheWindowBack) {
-    platform_.ShowCentered(SW_SHOWNOACTIVATE);
-    const float pixel = 1440.0f / static_cast<float>(GetDpiForWindowOr96(platform_.window()));
-    EXPECT_NEAR(platform_.ScaleWidth(), kClientWidth, pixel);
-    EXPECT_NEAR(platform_.ScaleHeight(), kClientHeight, pixel);
-    platform_.Let(Control::cmdExec, Prop::Left, 3000.0f);
-    EXPECT_NEAR(platform_.Get(Control::cmdExec, Prop::Left), 3000.0f, pixel);
-    platform_.Let(Control::cmdExec, Prop::Width, -50.0f);
-    EXPECT_EQ(platform_.Get(Control::cmdExec, Prop::Width), 0.0f);
+    form_.window().ShowCentered(SW_SHOWNOACTIVATE);
+    const float pixel = 1440.0f / static_cast<float>(GetDpiForWindowOr96(window()));
+    EXPECT_NEAR(form_.ScaleWidth(), kClientWidth, pixel);
+    EXPECT_NEAR(form_.ScaleHeight(), kClientHeight, pixel);
+    form_.Let(Control::cmdExec, Prop::Left, 3000.0f);
+    EXPECT_NEAR(form_.Get(Control::cmdExec, Prop::Left), 3000.0f, pixel);
+    form_.Let(Control::cmdExec, Prop::Width, -50.0f);
+    EXPECT_EQ(form_.Get(Control::cmdExec, Prop::Width), 0.0f);
 
     // The list shows whole rows only, so it may keep less height than it is given; the layout
     // places the buttons under what it kept.
-    form_.Form_Resize();
-    const float given = platform_.ScaleHeight() / 1.7f;
-    const float kept = platform_.Get(Control::lstFileList, Prop::Height);
+    form_.form().Form_Resize();
+    const float given = form_.ScaleHeight() / 1.7f;
+    const float kept = form_.Get(Control::lstFileList, Prop::Height);
     EXPECT_LE(kept, given + pixel);
     EXPECT_GT(kept, given - 600.0f);
-    EXPECT_NEAR(platform_.Get(Control::lblF1, Prop::Top), kept + 900.0f, pixel);
-    EXPECT_NEAR(platform_.Get(Control::cmdClose, Prop::Top), kept + 1100.0f, pixel);
-    EXPECT_NEAR(platform_.Get(Control::lstFileList, Prop::Width), platform_.ScaleWidth() / 1.02f,
-                pixel);
+    EXPECT_NEAR(form_.Get(Control::lblF1, Prop::Top), kept + 900.0f, pixel);
+    EXPECT_NEAR(form_.Get(Control::cmdClose, Prop::Top), kept + 1100.0f, pixel);
+    EXPECT_NEAR(form_.Get(Control::lstFileList, Prop::Width), form_.ScaleWidth() / 1.02f, pixel);
+}
+
+TEST_F(WindowTest, ClosedBeforeItIsShownTheNextMessageBoxStillWaits) {
+    // What start-up does when the settings file is missing: the window goes, a box follows.
+    form_.Unload();
+    EXPECT_EQ(window(), nullptr);
+    MSG msg;
+    EXPECT_FALSE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE))
+        << "a quit message would close the next box at once";
+}
+
+TEST_F(WindowTest, ClosedWhileItsLoopRunsTheLoopEnds) {
+    form_.window().ShowCentered(SW_SHOWNOACTIVATE);
+    PostMessageW(window(), WM_CLOSE, 0, 0);
+    EXPECT_EQ(form_.window().Run(), 0);
+    EXPECT_EQ(window(), nullptr);
+}
+
+TEST_F(WindowTest, AlwaysOnTopKeepsPlaceAndSize) {
+    form_.window().ShowCentered(SW_SHOWNOACTIVATE);
+    RECT before{}, after{};
+    GetWindowRect(window(), &before);
+    form_.SetAlwaysOnTop(true);
+    EXPECT_TRUE(GetWindowLongW(window(), GWL_EXSTYLE) & WS_EX_TOPMOST);
+    form_.SetAlwaysOnTop(false);
+    EXPECT_FALSE(GetWindowLongW(window(), GWL_EXSTYLE) & WS_EX_TOPMOST);
+    GetWindowRect(window(), &after);
+    EXPECT_TRUE(EqualRect(&before, &after));
 }
 
 // --- The directory search -------------------------------------------------------------------
@@ -408,7 +385,6 @@ protected:
 };
 
 TEST_F(DirTest, FilesOfEveryKindButNeverAFolder) {
-    constexpr int kFiles = vbReadOnly | vbHidden | vbSystem | vbArchive;
     const std::pair<const char*, DWORD> files[] = {
         {"plain.txt", 0},
         {"hidden.txt", FILE_ATTRIBUTE_HIDDEN},
@@ -417,21 +393,18 @@ TEST_F(DirTest, FilesOfEveryKindButNeverAFolder) {
         {"archive.txt", FILE_ATTRIBUTE_ARCHIVE},
         {"all.txt", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY},
         {"日本語 é.txt", 0}};
-    Win32Platform platform(GetModuleHandleW(nullptr));
+    Win32System system;
     for (const auto& [name, attributes] : files) {
         const std::string path = Make(name, attributes);
-        EXPECT_EQ(FindFirst(path, kFiles), name);
-        EXPECT_TRUE(modDoredAviro::FileExists(platform, path)) << name;
+        EXPECT_EQ(FindFile(path), name);
+        EXPECT_TRUE(modDoredAviro::FileExists(system, path)) << name;
     }
     const std::string folder = dir_.file("folder");
     ASSERT_TRUE(CreateDirectoryW(Widen(folder).c_str(), nullptr));
-    EXPECT_EQ(FindFirst(folder, kFiles), "");
-    EXPECT_FALSE(modDoredAviro::FileExists(platform, folder));
-    EXPECT_EQ(FindFirst(folder, vbDirectory), "folder");
-    EXPECT_FALSE(modDoredAviro::FileExists(platform, dir_.file("missing.txt")));
-    EXPECT_FALSE(modDoredAviro::FileExists(platform, folder + "\\"));
-    // A mask without hidden does not see hidden files.
-    EXPECT_EQ(FindFirst(dir_.file("hidden.txt"), vbReadOnly | vbArchive), "");
+    EXPECT_EQ(FindFile(folder), "");
+    EXPECT_FALSE(modDoredAviro::FileExists(system, folder));
+    EXPECT_FALSE(modDoredAviro::FileExists(system, dir_.file("missing.txt")));
+    EXPECT_FALSE(modDoredAviro::FileExists(system, folder + "\\"));
 }
 
 TEST_F(DirTest, AFolderMatchedFirstIsPassedOver) {
@@ -439,7 +412,7 @@ TEST_F(DirTest, AFolderMatchedFirstIsPassedOver) {
     ASSERT_TRUE(CreateDirectoryW(Widen(dir_.file("xa")).c_str(), nullptr));
     Make("xb", 0);
     ASSERT_TRUE(CreateDirectoryW(Widen(dir_.file("xc")).c_str(), nullptr));
-    EXPECT_EQ(FindFirst(dir_.file("x*"), vbReadOnly | vbHidden | vbSystem | vbArchive), "xb");
+    EXPECT_EQ(FindFile(dir_.file("x*")), "xb");
 }
 
 // --- The single-copy mutex ------------------------------------------------------------------

@@ -3,6 +3,7 @@
 //   window_probe rows       print the queue's rows, one a line, as UTF-8
 //   window_probe dialog [S] wait up to S seconds (30) for a message box over the window; print
 //                           its X window, title and text
+//   window_probe box [S]    the same for a message box of no window, as at start-up
 //   window_probe focus      print the control ID of the window's focused control
 //   window_probe topmost    print 1 when the window stays on top, else 0
 //   window_probe gone       wait for the main window to close
@@ -109,9 +110,9 @@ int wmain(int argc, wchar_t** argv) {
         }
         return 0;
     }
-    if (command == L"dialog") {
-        DialogSearch search{MainWindow(), nullptr};
-        if (!search.owner) return 1;
+    if (command == L"dialog" || command == L"box") {
+        DialogSearch search{command == L"box" ? nullptr : MainWindow(), nullptr};
+        if (command == L"dialog" && !search.owner) return 1;
         const int tenths = argc > 2 ? 10 * _wtoi(argv[2]) : 300;
         if (!WaitFor(
                 [&] {

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace doredaviro {
+
+// The icon of a message box; the box always has an OK button only.
+enum class MessageStyle { Critical = 16, Exclamation = 48, Information = 64 };
+
+// The keys the window reacts to; every other key is Other. Shift, Ctrl and Alt
+// do not change which key it is.
+enum class Key { Other, Delete, F1, F4 };
+
+enum class CheckState { Unchecked = 0, Checked = 1, Grayed = 2 };
+
+enum class Control { chkWinPos, lblMsg, lstFileList, lblF1, lblF4, cmdExec, cmdClose };
+enum class Prop { Left, Top, Width, Height };
+
+// What start-up and the handlers need of the operating system. Texts are UTF-8;
+// paths are kept as the system gave them (on Linux, the bytes of the file name).
+class System {
+public:
+    virtual ~System() = default;
+
+    // Modal; returns when the user has closed it.
+    virtual void MsgBox(const std::string& prompt, MessageStyle style,
+                        const std::string& title) = 0;
+    // True when another copy of this program already runs for this user (and display).
+    virtual bool AnotherCopyRuns() = 0;
+    // Folder of the running program file, without a trailing separator; empty
+    // when it cannot be told.
+    virtual std::string ProgramFolder() = 0;
+    virtual char PathSeparator() const = 0;
+    // Name of the first file matching `path`, hidden, system and read-only ones
+    // included; never a folder. Empty when there is none.
+    virtual std::string FindFile(const std::string& path) = 0;
+    virtual std::string CurrentDirectory() = 0;
+    // Ends the program at once. A fake may return; callers stop right after.
+    virtual void End() = 0;
+    // Starts `tool` with `path` as its one argument in `folder`, without waiting.
+    // False when it could not be started.
+    virtual bool Launch(const std::string& tool, const std::string& path,
+                        const std::string& folder) = 0;
+};
+
+// The main window as the handlers see it. Geometry is in twips.
+class FormView {
+public:
+    virtual ~FormView() = default;
+
+    // Closes the window for good; the program ends once no handler runs.
+    virtual void Unload() = 0;
+    // Keeps the window above all others, or releases it; never moves or sizes it.
+    virtual void SetAlwaysOnTop(bool on) = 0;
+    virtual float ScaleWidth() = 0;
+    virtual float ScaleHeight() = 0;
+    virtual float Get(Control control, Prop prop) = 0;
+    virtual void Let(Control control, Prop prop, float twips) = 0;
+    virtual CheckState GetCheckState(Control control) = 0;
+
+    // The queue's list. Rows are numbered from 0 at the top.
+    virtual int ListCount() = 0;
+    virtual int ListIndex() = 0;  // -1 when nothing is selected
+    virtual void ListSetSelected(int row, bool selected) = 0;
+    virtual std::string ListText() = 0;  // the current row's text
+    // Puts `rows` above row 0 in one go, rows[0] ending up on top.
+    virtual void ListInsertTop(const std::vector<std::string>& rows) = 0;
+    virtual void ListRemove(int first, int count) = 0;
+
+    // A batch of launches is under way: `done` of `total` started. Called with
+    // done == total when it ends, so the window can repaint and show progress.
+    virtual void BatchProgress(int done, int total) = 0;
+};
+
+}  // namespace doredaviro

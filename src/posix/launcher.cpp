@@ -1,0 +1,68 @@
+#include "posix/launcher.h"
+
+#include <errno.h>
+#include <signal.h>
+#include <spawn.h>
+#include <string.h>
+
+extern char** environ;
+
+namespace doredaviro::posix {
+
+void ReapChildrenAutomatically() {
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    action.sa_flags = SA_NOCLDWAIT;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGCHLD, &action, nullptr);
+}
+
+namespace {
+
+int Configure(posix_spawnattr_t& attr, posix_spawn_file_actions_t& actions,
+              const std::string& directory) {
+    sigset_t signals;
+    sigfillset(&signals);
+    posix_spawnattr_setsigdefault(&attr, &signals);
+    sigemptyset(&signals);
+    posix_spawnattr_setsigmask(&attr, &signals);
+    int error = posix_spawnattr_setflags(
+        &attr, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    // Also whatever this program itself inherited without close-on-exec.
+    if (error == 0) error = posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    if (error == 0 && !directory.empty()) {
+        error = posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
+    }
+    return error;
+}
+
+}  // namespace
+
+int LaunchDetached(const std::string& program, const std::string& argument,
+                   const std::string& directory) {
+    if (program.empty()) return ENOENT;
+    if (program.find('\0') != std::string::npos || argument.find('\0') != std::string::npos ||
+        directory.find('\0') != std::string::npos) {
+        return EINVAL;
+    }
+    posix_spawnattr_t attr;
+    posix_spawn_file_actions_t actions;
+    if (int error = posix_spawnattr_init(&attr)) return error;
+    if (int error = posix_spawn_file_actions_init(&actions)) {
+        posix_spawnattr_destroy(&attr);
+        return error;
+    }
+    int error = Configure(attr, actions, directory);
+    if (error == 0) {
+        char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>(argument.c_str()),
+                        nullptr};
+        pid_t pid = 0;
+        // glibc reports a failed exec here, not as a child that exits 127.
+        error = posix_spawn(&pid, program.c_str(), &actions, &attr, argv, environ);
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    return error;
+}
+
+}  // namespace doredaviro::posix

@@ -1,0 +1,71 @@
+#include "qt/qt_system.h"
+
+#include <unistd.h>
+#include <QApplication>
+#include <QIcon>
+#include <QMessageBox>
+#include <cstdio>
+
+#include "posix/instance_lock.h"
+#include "posix/launcher.h"
+#include "posix/system.h"
+
+// The resources live in a static library, which has to ask for them.
+static void InitResources() { Q_INIT_RESOURCE(resources); }
+
+namespace doredaviro::qt {
+
+namespace {
+
+QMessageBox::Icon IconFor(MessageStyle style) {
+    switch (style) {
+        case MessageStyle::Critical:
+            return QMessageBox::Critical;
+        case MessageStyle::Exclamation:
+            return QMessageBox::Warning;
+        case MessageStyle::Information:
+            return QMessageBox::Information;
+    }
+    return QMessageBox::NoIcon;
+}
+
+}  // namespace
+
+void SetProgramIcon() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    InitResources();
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/doredaviro.svg")));
+}
+
+void QtSystem::MsgBox(const std::string& prompt, MessageStyle style, const std::string& title) {
+    SetProgramIcon();
+    QWidget* parent = owner_ && owner_->isVisible() ? owner_.data() : nullptr;
+    QString textShown = QString::fromUtf8(prompt.data(), static_cast<qsizetype>(prompt.size()));
+    textShown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    QMessageBox box(IconFor(style),
+                    QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size())),
+                    textShown, QMessageBox::Ok, parent);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+bool QtSystem::AnotherCopyRuns() { return posix::AnotherInstanceRuns(); }
+
+std::string QtSystem::ProgramFolder() { return posix::ProgramFolder(); }
+
+std::string QtSystem::FindFile(const std::string& path) { return posix::FindFile(path); }
+
+std::string QtSystem::CurrentDirectory() { return posix::CurrentDirectory(); }
+
+void QtSystem::End() {
+    std::fflush(nullptr);
+    _exit(0);
+}
+
+bool QtSystem::Launch(const std::string& tool, const std::string& path, const std::string& folder) {
+    return posix::LaunchDetached(tool, path, folder) == 0;
+}
+
+}  // namespace doredaviro::qt

@@ -1,0 +1,397 @@
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include "win32/main_window.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "core/frmDoredAviro.h"
+#include "core/texts.h"
+#include "win32/text.h"
+#include "win32/twips.h"
+
+#ifndef WM_DPICHANGED
+#define WM_DPICHANGED 0x02E0
+#endif
+
+namespace doredaviro::win32 {
+
+namespace {
+
+constexpr wchar_t kWindowClass[] = L"DoredAviro.ZivevKorvu";
+constexpr int kFirstControlId = 100;  // clear of IDOK and IDCANCEL
+constexpr WORD kIconId = 1;
+constexpr DWORD kWindowStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
+const COLORREF kFormColour = RGB(192, 192, 255);
+const COLORREF kKeyCapColour = RGB(192, 255, 255);
+constexpr wchar_t kFontFace[] = L"\uFF2D\uFF33 \u30B4\u30B7\u30C3\u30AF";  // ＭＳ ゴシック
+
+std::size_t Index(Control c) { return static_cast<std::size_t>(c); }
+
+// A function of a newer Windows, or nullptr.
+template <typename Fn>
+Fn SystemFunction(const wchar_t* module, const char* name) {
+    const HMODULE handle = GetModuleHandleW(module);
+    return handle ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(handle, name)))
+                  : nullptr;
+}
+
+UINT DpiOf(HWND hwnd) {
+    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+    static const auto getDpiForWindow =
+        SystemFunction<GetDpiForWindowFn>(L"user32.dll", "GetDpiForWindow");
+    if (getDpiForWindow && hwnd) {
+        if (const UINT dpi = getDpiForWindow(hwnd)) return dpi;
+    }
+    // Before per-monitor awareness: the system's DPI, 96 unless the user chose otherwise.
+    HDC screen = GetDC(nullptr);
+    const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
+    if (screen) ReleaseDC(nullptr, screen);
+    return dpi > 0 ? static_cast<UINT>(dpi) : 96;
+}
+
+void AdjustForDpi(RECT* rect, UINT dpi) {
+    using AdjustFn = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
+    static const auto adjust = SystemFunction<AdjustFn>(L"user32.dll", "AdjustWindowRectExForDpi");
+    if (!adjust || !adjust(rect, kWindowStyle, FALSE, 0, dpi)) {
+        AdjustWindowRectEx(rect, kWindowStyle, FALSE, 0);
+    }
+}
+
+RECT ChildRect(HWND parent, HWND child) {
+    RECT r{};
+    GetWindowRect(child, &r);
+    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+bool IsTabKey(const MSG& msg) {
+    return (msg.message == WM_KEYDOWN || msg.message == WM_KEYUP || msg.message == WM_CHAR) &&
+           msg.wParam == VK_TAB;
+}
+
+// Shift, Ctrl and Alt leave the key what it is.
+Key KeyOf(WPARAM virtualKey) {
+    switch (virtualKey) {
+        case VK_DELETE:
+            return Key::Delete;
+        case VK_F1:
+            return Key::F1;
+        case VK_F4:
+            return Key::F4;
+        default:
+            return Key::Other;
+    }
+}
+
+}  // namespace
+
+MainWindow::MainWindow(HINSTANCE instance, frmDoredAviro& form)
+    : instance_(instance),
+      form_(form),
+      formBrush_(CreateSolidBrush(kFormColour)),
+      keyCapBrush_(CreateSolidBrush(kKeyCapColour)) {}
+
+MainWindow::~MainWindow() {
+    Destroy();
+    // The class holds our background brush, which goes with us.
+    UnregisterClassW(kWindowClass, instance_);
+    for (HGDIOBJ object : {static_cast<HGDIOBJ>(font_), static_cast<HGDIOBJ>(boldFont_),
+                           static_cast<HGDIOBJ>(formBrush_), static_cast<HGDIOBJ>(keyCapBrush_)}) {
+        if (object) DeleteObject(object);
+    }
+}
+
+bool MainWindow::Create() {
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = &MainWindow::Proc;
+    wc.hInstance = instance_;
+    wc.hIcon = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(kIconId), IMAGE_ICON, 0, 0,
+                                             LR_DEFAULTSIZE | LR_SHARED));
+    wc.hIconSm = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(kIconId), IMAGE_ICON,
+                                               GetSystemMetrics(SM_CXSMICON),
+                                               GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+    wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+    wc.hbrBackground = formBrush_;
+    wc.lpszClassName = kWindowClass;
+    if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
+    const std::wstring caption = Widen(text::kCaption);
+    return CreateWindowExW(0, kWindowClass, caption.c_str(), kWindowStyle, CW_USEDEFAULT,
+                           CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance_,
+                           this) != nullptr;
+}
+
+void MainWindow::Destroy() {
+    if (window_) DestroyWindow(window_);
+}
+
+HWND MainWindow::control(Control c) const { return controls_[Index(c)]; }
+
+LRESULT CALLBACK MainWindow::Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    MainWindow* self = nullptr;
+    if (message == WM_NCCREATE) {
+        self = static_cast<MainWindow*>(
+            reinterpret_cast<const CREATESTRUCTW*>(lParam)->lpCreateParams);
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+        self->window_ = hwnd;
+    } else {
+        self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    }
+    if (self == nullptr || self->window_ != hwnd) {
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+    return self->HandleMessage(message, wParam, lParam);
+}
+
+void MainWindow::CreateControls() {
+    dpi_ = DpiOf(window_);
+    std::vector<const ControlDef*> order;
+    for (const ControlDef& def : kControls) order.push_back(&def);
+    // Creation order is the tab order.
+    std::sort(order.begin(), order.end(),
+              [](const ControlDef* a, const ControlDef* b) { return a->tabIndex < b->tabIndex; });
+    for (const ControlDef* def : order) {
+        const wchar_t* cls = L"STATIC";
+        DWORD style = WS_CHILD | WS_VISIBLE;
+        DWORD exStyle = 0;
+        switch (def->control) {
+            case Control::chkWinPos:
+                cls = L"BUTTON";
+                style |= WS_TABSTOP | BS_AUTOCHECKBOX;
+                break;
+            case Control::lstFileList:
+                // Without LBS_NOINTEGRALHEIGHT: the list shows whole rows only, and the
+                // layout reads its height back.
+                cls = L"LISTBOX";
+                style |= WS_TABSTOP | WS_VSCROLL | LBS_HASSTRINGS;
+                exStyle = WS_EX_CLIENTEDGE;
+                break;
+            case Control::cmdExec:
+            case Control::cmdClose:
+                cls = L"BUTTON";
+                style |= WS_TABSTOP | BS_PUSHBUTTON;
+                break;
+            case Control::lblF1:
+            case Control::lblF4:
+                style |= SS_CENTER | SS_NOPREFIX;
+                break;
+            case Control::lblMsg:
+                style |= SS_LEFT | SS_NOPREFIX;
+                break;
+        }
+        const std::wstring caption = Widen(def->caption);
+        const auto id = static_cast<INT_PTR>(kFirstControlId + Index(def->control));
+        controls_[Index(def->control)] = CreateWindowExW(
+            exStyle, cls, caption.c_str(), style, ToPixels(def->left, Dpi()),
+            ToPixels(def->top, Dpi()), ToPixels(def->width, Dpi()), ToPixels(def->height, Dpi()),
+            window_, reinterpret_cast<HMENU>(id), instance_, nullptr);
+    }
+    progress_ = CreateWindowExW(0, PROGRESS_CLASSW, nullptr, WS_CHILD | PBS_SMOOTH, 0, 0, 0, 0,
+                                window_, nullptr, instance_, nullptr);
+    list_.Attach(control(Control::lstFileList), [this](const std::vector<std::string>& paths) {
+        form_.lstFileList_OLEDragDrop(paths);
+    });
+    ApplyFonts();
+    lastFocus_ = control(Control::chkWinPos);
+}
+
+void MainWindow::ApplyFonts() {
+    const int height = -MulDiv(9, static_cast<int>(Dpi()), 72);
+    HFONT normal = CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET,
+                               OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                               DEFAULT_PITCH | FF_DONTCARE, kFontFace);
+    HFONT bold = CreateFontW(height, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET,
+                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                             DEFAULT_PITCH | FF_DONTCARE, kFontFace);
+    for (const ControlDef& def : kControls) {
+        const bool isBold = def.control == Control::lblF1 || def.control == Control::lblF4 ||
+                            def.control == Control::cmdExec || def.control == Control::cmdClose;
+        if (HWND h = control(def.control)) {
+            SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(isBold ? bold : normal), TRUE);
+        }
+    }
+    if (font_) DeleteObject(font_);
+    if (boldFont_) DeleteObject(boldFont_);
+    font_ = normal;
+    boldFont_ = bold;
+    SizeMessageLabel();
+}
+
+void MainWindow::SizeMessageLabel() {
+    HWND label = control(Control::lblMsg);
+    if (!label) return;
+    const std::wstring caption = Widen(text::kLblMsg);
+    SIZE size{};
+    HDC dc = GetDC(label);
+    HGDIOBJ old = SelectObject(dc, font_);
+    GetTextExtentPoint32W(dc, caption.c_str(), static_cast<int>(caption.size()), &size);
+    SelectObject(dc, old);
+    ReleaseDC(label, dc);
+    SetWindowPos(label, nullptr, 0, 0, size.cx, size.cy,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    if (progress_) {
+        const RECT r = ChildRect(window_, label);
+        SetWindowPos(progress_, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top + 2,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+}
+
+void MainWindow::ShowCentered(int showCommand) {
+    if (!window_) return;
+    dpi_ = DpiOf(window_);
+    RECT frame{0, 0, ToPixels(kClientWidth, Dpi()), ToPixels(kClientHeight, Dpi())};
+    AdjustForDpi(&frame, dpi_);
+    const int width = frame.right - frame.left;
+    const int height = frame.bottom - frame.top;
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    GetMonitorInfoW(MonitorFromWindow(window_, MONITOR_DEFAULTTOPRIMARY), &monitor);
+    const RECT& work = monitor.rcWork;
+    const int x = work.left + (work.right - work.left - width) / 2;
+    const int y = work.top + (work.bottom - work.top - height) / 2;
+    shown_ = true;
+    SetWindowPos(window_, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    ShowWindow(window_, showCommand);
+    form_.Form_Resize();
+    UpdateWindow(window_);
+    if (lastFocus_) SetFocus(lastFocus_);
+}
+
+int MainWindow::Run() {
+    if (!window_) return 1;
+    running_ = true;
+    MSG msg{};
+    int result;
+    while ((result = GetMessageW(&msg, nullptr, 0, 0)) > 0) {
+        PreviewKey(msg);
+        // The dialog manager only for Tab: Enter and Esc keep no special meaning here.
+        if (window_ && IsTabKey(msg) && IsDialogMessageW(window_, &msg)) continue;
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    running_ = false;
+    return result < 0 ? 1 : static_cast<int>(msg.wParam);
+}
+
+void MainWindow::PreviewKey(const MSG& msg) {
+    const bool functionKey = msg.wParam >= VK_F1 && msg.wParam <= VK_F24;
+    if (msg.message != WM_KEYDOWN && !(msg.message == WM_SYSKEYDOWN && functionKey)) return;
+    if (!window_ || (msg.hwnd != window_ && !IsChild(window_, msg.hwnd))) return;
+    const Key key = KeyOf(msg.wParam);
+    // Key preview: the window first, then the control that has the focus.
+    form_.Form_KeyDown(key);
+    if (window_ && msg.message == WM_KEYDOWN && msg.hwnd == control(Control::lstFileList)) {
+        form_.lstFileList_KeyDown(key);
+    }
+}
+
+float MainWindow::TwipsOf(Control c, Prop prop) const {
+    const RECT r = ChildRect(window_, control(c));
+    switch (prop) {
+        case Prop::Left:
+            return ToTwips(r.left, Dpi());
+        case Prop::Top:
+            return ToTwips(r.top, Dpi());
+        case Prop::Width:
+            return ToTwips(r.right - r.left, Dpi());
+        case Prop::Height:
+            return ToTwips(r.bottom - r.top, Dpi());
+    }
+    return 0;
+}
+
+void MainWindow::OnDpiChanged(UINT dpi, const RECT& suggested) {
+    // Every control keeps its place in twips; only the pixels per twip change.
+    struct Twips {
+        float left, top, width, height;
+    } twips[7];
+    for (const ControlDef& def : kControls) {
+        twips[Index(def.control)] = {
+            TwipsOf(def.control, Prop::Left), TwipsOf(def.control, Prop::Top),
+            TwipsOf(def.control, Prop::Width), TwipsOf(def.control, Prop::Height)};
+    }
+    dpi_ = dpi;
+    for (const ControlDef& def : kControls) {
+        const Twips& t = twips[Index(def.control)];
+        SetWindowPos(control(def.control), nullptr, ToPixels(t.left, Dpi()), ToPixels(t.top, Dpi()),
+                     ToPixels(t.width, Dpi()), ToPixels(t.height, Dpi()),
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    ApplyFonts();
+    SetWindowPos(window_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_CREATE:
+            CreateControls();
+            return 0;
+        case WM_COMMAND:
+            if (HIWORD(wParam) == BN_CLICKED) {
+                const auto id = static_cast<std::size_t>(LOWORD(wParam));
+                if (id == kFirstControlId + Index(Control::cmdExec)) {
+                    form_.cmdExec_Click();
+                } else if (id == kFirstControlId + Index(Control::cmdClose)) {
+                    form_.cmdClose_Click();
+                } else if (id == kFirstControlId + Index(Control::chkWinPos)) {
+                    form_.chkWinPos_Click();
+                }
+            }
+            return 0;
+        case WM_CTLCOLORSTATIC:
+        case WM_CTLCOLORBTN: {
+            HDC dc = reinterpret_cast<HDC>(wParam);
+            HWND child = reinterpret_cast<HWND>(lParam);
+            if (child == control(Control::lblF1) || child == control(Control::lblF4)) {
+                SetBkColor(dc, kKeyCapColour);
+                return reinterpret_cast<LRESULT>(keyCapBrush_);
+            }
+            if (child == control(Control::lblMsg)) SetBkMode(dc, TRANSPARENT);
+            SetBkColor(dc, kFormColour);
+            return reinterpret_cast<LRESULT>(formBrush_);
+        }
+        case WM_SIZE:
+            if (shown_) form_.Form_Resize();
+            return 0;
+        case WM_ACTIVATE:
+            if (LOWORD(wParam) == WA_INACTIVE) {
+                HWND focus = GetFocus();
+                if (focus && IsChild(window_, focus)) lastFocus_ = focus;
+            } else if (!HIWORD(wParam) && lastFocus_ && IsWindow(lastFocus_)) {
+                SetFocus(lastFocus_);
+            }
+            return 0;
+        case WM_SETFOCUS:
+            if (lastFocus_ && IsWindow(lastFocus_)) SetFocus(lastFocus_);
+            return 0;
+        case WM_DPICHANGED:
+            OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+            return 0;
+        case WM_CLOSE:
+            // A batch or its message is under way; it ends the usual way.
+            if (form_.Busy()) return 0;
+            DestroyWindow(window_);
+            return 0;
+        case WM_DESTROY:
+            // Posted before the loop runs, the quit would close the next message box at once.
+            if (running_) PostQuitMessage(0);
+            return 0;
+        case WM_NCDESTROY: {
+            const LRESULT result = DefWindowProcW(window_, message, wParam, lParam);
+            window_ = nullptr;
+            std::fill(std::begin(controls_), std::end(controls_), nullptr);
+            progress_ = nullptr;
+            lastFocus_ = nullptr;
+            return result;
+        }
+        default:
+            break;
+    }
+    return DefWindowProcW(window_, message, wParam, lParam);
+}
+
+}  // namespace doredaviro::win32

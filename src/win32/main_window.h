@@ -1,0 +1,66 @@
+#pragma once
+
+#include <windows.h>
+
+#include "core/platform.h"
+#include "win32/queue_list.h"
+
+namespace doredaviro {
+class frmDoredAviro;
+}
+
+namespace doredaviro::win32 {
+
+// The main window made with the Windows API: its controls at their places in twips, the fonts
+// and colours, DPI changes, the message loop with the key preview, and its events turned into
+// the handlers' calls.
+class MainWindow {
+public:
+    MainWindow(HINSTANCE instance, frmDoredAviro& form);
+    ~MainWindow();
+    MainWindow(const MainWindow&) = delete;
+    MainWindow& operator=(const MainWindow&) = delete;
+
+    // Makes the window, hidden, with its controls.
+    bool Create();
+    // Shows the window centred on its screen, the check box focused.
+    void ShowCentered(int showCommand);
+    // Runs the message loop until the window is gone; returns the exit code.
+    int Run();
+    // Destroys the window. Only a window whose loop runs ends the loop, so that a window closed
+    // before it was shown leaves the message boxes still to come able to wait for the user.
+    void Destroy();
+
+    HWND handle() const { return window_; }
+    HWND control(Control c) const;
+    HWND progress() const { return progress_; }
+    QueueList& list() { return list_; }
+    unsigned Dpi() const { return dpi_ ? dpi_ : 96; }
+
+private:
+    static LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    void CreateControls();
+    void ApplyFonts();
+    void SizeMessageLabel();
+    void OnDpiChanged(UINT dpi, const RECT& suggested);
+    void PreviewKey(const MSG& msg);
+    float TwipsOf(Control c, Prop prop) const;
+
+    HINSTANCE instance_;
+    frmDoredAviro& form_;
+    HWND window_ = nullptr;
+    HWND controls_[7] = {};
+    HWND progress_ = nullptr;
+    HWND lastFocus_ = nullptr;
+    QueueList list_;
+    HFONT font_ = nullptr;
+    HFONT boldFont_ = nullptr;
+    HBRUSH formBrush_ = nullptr;
+    HBRUSH keyCapBrush_ = nullptr;
+    unsigned dpi_ = 96;
+    bool shown_ = false;
+    bool running_ = false;
+};
+
+}  // namespace doredaviro::win32

@@ -1,0 +1,161 @@
+#include "win32/win32_form.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+
+#include "win32/twips.h"
+#include "win32/win32_system.h"
+
+namespace doredaviro::win32 {
+
+namespace {
+
+// Long enough that a short batch never flashes a progress bar.
+constexpr ULONGLONG kProgressDelayMs = 500;
+// Often enough to repaint smoothly, rarely enough not to slow the launches.
+constexpr ULONGLONG kPumpIntervalMs = 16;
+
+RECT ChildRect(HWND parent, HWND child) {
+    RECT r{};
+    GetWindowRect(child, &r);
+    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+}  // namespace
+
+Win32Form::Win32Form(HINSTANCE instance, Win32System& system, Settings settings)
+    : system_(system), form_(system, *this, std::move(settings)), window_(instance, form_) {}
+
+bool Win32Form::Load() { return window_.Create() && form_.Form_Load(); }
+
+int Win32Form::Run(int showCommand) {
+    system_.SetMessageOwner(window_.handle());
+    window_.ShowCentered(showCommand);
+    return window_.Run();
+}
+
+void Win32Form::Unload() { window_.Destroy(); }
+
+void Win32Form::SetAlwaysOnTop(bool on) {
+    if (!window_.handle()) return;
+    SetWindowPos(window_.handle(), on ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,
+                 SWP_NOSIZE | SWP_NOMOVE);
+}
+
+float Win32Form::ScaleWidth() {
+    RECT r{};
+    if (window_.handle()) GetClientRect(window_.handle(), &r);
+    return ToTwips(r.right - r.left, window_.Dpi());
+}
+
+float Win32Form::ScaleHeight() {
+    RECT r{};
+    if (window_.handle()) GetClientRect(window_.handle(), &r);
+    return ToTwips(r.bottom - r.top, window_.Dpi());
+}
+
+float Win32Form::Get(Control control, Prop prop) {
+    HWND child = window_.control(control);
+    if (!child) return 0;
+    const RECT r = ChildRect(window_.handle(), child);
+    const unsigned dpi = window_.Dpi();
+    switch (prop) {
+        case Prop::Left:
+            return ToTwips(r.left, dpi);
+        case Prop::Top:
+            return ToTwips(r.top, dpi);
+        case Prop::Width:
+            return ToTwips(r.right - r.left, dpi);
+        case Prop::Height:
+            return ToTwips(r.bottom - r.top, dpi);
+    }
+    return 0;
+}
+
+void Win32Form::Let(Control control, Prop prop, float twips) {
+    HWND child = window_.control(control);
+    if (!child) return;
+    const RECT r = ChildRect(window_.handle(), child);
+    int x = r.left, y = r.top, width = r.right - r.left, height = r.bottom - r.top;
+    const int pixels = ToPixels(twips, window_.Dpi());
+    switch (prop) {
+        case Prop::Left:
+            x = pixels;
+            break;
+        case Prop::Top:
+            y = pixels;
+            break;
+        case Prop::Width:
+            width = std::max(pixels, 0);
+            break;
+        case Prop::Height:
+            height = std::max(pixels, 0);
+            break;
+    }
+    SetWindowPos(child, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+CheckState Win32Form::GetCheckState(Control control) {
+    HWND child = window_.control(control);
+    switch (child ? SendMessageW(child, BM_GETCHECK, 0, 0) : BST_UNCHECKED) {
+        case BST_CHECKED:
+            return CheckState::Checked;
+        case BST_INDETERMINATE:
+            return CheckState::Grayed;
+        default:
+            return CheckState::Unchecked;
+    }
+}
+
+int Win32Form::ListCount() { return window_.list().Count(); }
+
+int Win32Form::ListIndex() { return window_.list().Index(); }
+
+void Win32Form::ListSetSelected(int row, bool selected) {
+    window_.list().SetSelected(row, selected);
+}
+
+std::string Win32Form::ListText() { return window_.list().Text(); }
+
+void Win32Form::ListInsertTop(const std::vector<std::string>& rows) {
+    window_.list().InsertTop(rows);
+}
+
+void Win32Form::ListRemove(int first, int count) { window_.list().Remove(first, count); }
+
+void Win32Form::BatchProgress(int done, int total) {
+    HWND label = window_.control(Control::lblMsg);
+    HWND progress = window_.progress();
+    if (done == 0) {
+        batchStart_ = GetTickCount64();
+        lastPump_ = 0;
+    }
+    if (done >= total) {
+        if (progress && IsWindowVisible(progress)) {
+            ShowWindow(progress, SW_HIDE);
+            if (label) ShowWindow(label, SW_SHOW);
+        }
+        return;
+    }
+    const ULONGLONG now = GetTickCount64() - batchStart_;
+    if (now >= kProgressDelayMs && progress) {
+        SendMessageW(progress, PBM_SETRANGE32, 0, total);
+        SendMessageW(progress, PBM_SETPOS, static_cast<WPARAM>(done), 0);
+        if (!IsWindowVisible(progress)) {
+            if (label) ShowWindow(label, SW_HIDE);
+            ShowWindow(progress, SW_SHOW);
+        }
+    }
+    if (now - lastPump_ >= kPumpIntervalMs) {
+        lastPump_ = now;
+        // Repaint, but take no clicks or keys until the batch is done.
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE | PM_QS_PAINT)) {
+            DispatchMessageW(&msg);
+        }
+    }
+}
+
+}  // namespace doredaviro::win32

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <windows.h>
+
+#include "core/frmDoredAviro.h"
+#include "core/platform.h"
+#include "win32/main_window.h"
+
+namespace doredaviro::win32 {
+
+class Win32System;
+
+// The main form of the Windows build: the handlers and the window that shows them.
+class Win32Form : public FormView {
+public:
+    // `settings` stand until the load event reads them from the settings file.
+    Win32Form(HINSTANCE instance, Win32System& system, Settings settings = {});
+    Win32Form(const Win32Form&) = delete;
+    Win32Form& operator=(const Win32Form&) = delete;
+
+    frmDoredAviro& form() { return form_; }
+    MainWindow& window() { return window_; }
+
+    // Makes the window, hidden, then runs the load event; true when the window is to be shown.
+    bool Load();
+    // Shows the window and runs its message loop until it is gone; returns the exit code.
+    int Run(int showCommand);
+
+    void Unload() override;
+    void SetAlwaysOnTop(bool on) override;
+    float ScaleWidth() override;
+    float ScaleHeight() override;
+    float Get(Control control, Prop prop) override;
+    void Let(Control control, Prop prop, float twips) override;
+    CheckState GetCheckState(Control control) override;
+    int ListCount() override;
+    int ListIndex() override;
+    void ListSetSelected(int row, bool selected) override;
+    std::string ListText() override;
+    void ListInsertTop(const std::vector<std::string>& rows) override;
+    void ListRemove(int first, int count) override;
+    void BatchProgress(int done, int total) override;
+
+private:
+    Win32System& system_;
+    // The window calls the handlers, so it is made after them and goes first.
+    frmDoredAviro form_;
+    MainWindow window_;
+    ULONGLONG batchStart_ = 0;
+    ULONGLONG lastPump_ = 0;
+};
+
+}  // namespace doredaviro::win32
