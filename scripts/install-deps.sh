@@ -8,7 +8,7 @@ pkgs=(cmake make g++ pkg-config qt6-base-dev libgl-dev libqt6svg6 libarchive-dev
 case "$what" in
   run) pkgs+=(xauth) ;;
   test) pkgs+=(libgtest-dev libgmock-dev clang-format xvfb xauth xdotool x11-utils wmctrl openbox
-               imagemagick libarchive-tools desktop-file-utils) ;;
+               imagemagick libarchive-tools desktop-file-utils procps) ;;
   fuzz) pkgs+=(clang libclang-rt-14-dev) ;;
   win) pkgs=(cmake make g++ googletest wine wine64 g++-mingw-w64-x86-64 g++-mingw-w64-i686
             binutils-mingw-w64-x86-64 libx11-dev xvfb xauth xdotool x11-utils imagemagick

@@ -18,6 +18,7 @@
 #include "core/frmDoredAviro.h"
 #include "core/texts.h"
 #include "posix/uri_list.h"
+#include "qt/paint_threads.h"
 #include "qt/qt_system.h"
 #include "qt/twips.h"
 
@@ -231,7 +232,11 @@ void MainWindow::paintEvent(QPaintEvent* event) {
     QWidget::paintEvent(event);
     if (!painted_) {
         painted_ = true;
-        QTimer::singleShot(0, this, &SetProgramIcon);
+        // Start-up work that the window need not wait for.
+        QTimer::singleShot(0, this, [] {
+            SetProgramIcon();
+            KeepPaintThreadsStarted();
+        });
     }
 }
 
