@@ -1,6 +1,9 @@
 #include <QApplication>
+#include <string>
+#include <vector>
 
 #include "posix/launcher.h"
+#include "posix/system.h"
 #include "qt/qt_form.h"
 #include "qt/qt_system.h"
 
@@ -16,13 +19,18 @@ int main(int argc, char* argv[]) {
     // they end, so none is left a zombie. This program waits for no child.
     doredaviro::posix::ReapChildrenAutomatically();
 
-    QApplication app(argc, argv);
+    // Every argument is a path, even one that looks like an option to Qt: Qt sees
+    // none of them.
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    int qtArgc = 1;
+    QApplication app(qtArgc, argv);
     QApplication::setApplicationName(QStringLiteral("Zivev+Korvu"));
     QApplication::setDesktopFileName(QStringLiteral("org.doredaviro.ZivevKorvu"));
 
     // The services outlive the form, whose window outlives nothing of theirs.
     doredaviro::qt::QtSystem system;
     doredaviro::qt::QtForm form(system);
+    form.form().SetCommandLine(arguments, doredaviro::posix::CurrentDirectory());
     if (!form.Load()) return 1;
     form.Show();
     return QApplication::exec();

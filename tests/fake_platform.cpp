@@ -28,9 +28,16 @@ std::string FakePlatform::FindFile(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-void FakePlatform::End() {
+void FakePlatform::End(int status) {
     ++ends;
-    log.push_back("End");
+    endStatus = status;
+    log.push_back("End " + std::to_string(status));
+}
+
+HandOverResult FakePlatform::HandOverToRunningCopy(const std::vector<std::string>& paths) {
+    handedOver.push_back(paths);
+    log.push_back("HandOver " + std::to_string(paths.size()));
+    return handOverResult;
 }
 
 bool FakePlatform::Launch(const std::string& tool, const std::string& path,

@@ -44,6 +44,7 @@ public:
     // What the list reports back for a height written to it (default: as written).
     std::function<float(float)> listHeightReadBack;
     CheckState checkState = CheckState::Unchecked;
+    HandOverResult handOverResult = HandOverResult::NoAnswer;
 
     // What the fake saw.
     std::vector<std::string> log;  // every call that changes or shows something, in order
@@ -52,6 +53,9 @@ public:
     std::vector<bool> alwaysOnTop;  // each SetAlwaysOnTop, in order
     std::vector<std::pair<int, int>> progress;
     int ends = 0;
+    int endStatus = -1;
+    std::vector<std::vector<std::string>> handedOver;  // each HandOverToRunningCopy's paths
+    int broughtToFront = 0;
     int unloads = 0;
     std::vector<std::string> rows;
     int selected = -1;
@@ -63,11 +67,13 @@ public:
     char PathSeparator() const override { return separator; }
     std::string FindFile(const std::string& path) override;
     std::string CurrentDirectory() override { return curDir; }
-    void End() override;
+    void End(int status) override;
     bool Launch(const std::string& tool, const std::string& path,
                 const std::string& folder) override;
+    HandOverResult HandOverToRunningCopy(const std::vector<std::string>& paths) override;
 
     void Unload() override;
+    void ComeToFront() override { ++broughtToFront; }
     void SetAlwaysOnTop(bool on) override { alwaysOnTop.push_back(on); }
     float ScaleWidth() override { return scaleWidth; }
     float ScaleHeight() override { return scaleHeight; }

@@ -5,6 +5,7 @@
 
 #include "core/frmDoredAviro.h"
 #include "core/modDoredAviro.h"
+#include "core/paths.h"
 #include "fake_platform.h"
 #include "test_support.h"
 
@@ -75,7 +76,8 @@ TEST_F(StartupTest, SecondCopyOnlyWarnsAndEnds) {
     EXPECT_EQ(fake_.msgBoxes, std::vector<MsgBoxCall>{kAlreadyRunning});
     EXPECT_EQ(fake_.ends, 1);
     // Nothing after the end: no settings read, no further check.
-    EXPECT_EQ(fake_.log.back(), "End");
+    EXPECT_EQ(fake_.log.back(), "End 0");
+    EXPECT_TRUE(fake_.handedOver.empty());
     EXPECT_EQ(form.settings().IniPath, "stale");
 }
 
@@ -152,8 +154,7 @@ TEST_F(StartupTest, RelativeArchiverIsTakenBesideTheSettingsFile) {
     EXPECT_EQ(form.settings().ToolPath, dir_.file(relative));
 }
 
-TEST(ResolveToolPathTest, AbsoluteStaysRelativeJoinsTheSettingsFolder) {
-    using modDoredAviro::ResolveToolPath;
+TEST(AbsolutePathTest, AbsoluteStaysRelativeJoinsTheFolder) {
     struct Case {
         const char* value;
         const char* folder;
@@ -174,10 +175,66 @@ TEST(ResolveToolPathTest, AbsoluteStaysRelativeJoinsTheSettingsFolder) {
         {"E:korvu.exe", "D:\\app", '\\', "E:\\korvu.exe"},
         {"", "D:\\app", '\\', ""},
         {"", "/opt/app", '/', ""},
+        {"--", "/home/u", '/', "/home/u/--"},
+        {"a/../b\\c", "/home/u", '/', "/home/u/a/../b\\c"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(ResolveToolPath(c.value, c.folder, c.separator), c.want) << c.value;
+        EXPECT_EQ(AbsolutePath(c.value, c.folder, c.separator), c.want) << c.value;
     }
+}
+
+struct HandOverCase {
+    const char* name;
+    HandOverResult result;
+    std::vector<MsgBoxCall> messages;
+    int endStatus;  // -1: it goes on as the running copy
+    friend void PrintTo(const HandOverCase& c, std::ostream* os) { *os << c.name; }
+};
+
+const MsgBoxCall kHandOverFailed{
+    "実行中のZivev+Korvuに項目を渡せませんでした。\r\n項目はリストに追加されていません。",
+    MessageStyle::Exclamation, "+Korvu支援Tool  Zivev+Korvu"};
+
+class SecondStartTest : public StartupTest, public ::testing::WithParamInterface<HandOverCase> {};
+
+TEST_P(SecondStartTest, HandsItsPathsToTheRunningCopy) {
+    const HandOverCase& c = GetParam();
+    writeIni("[Korvu Path]\nPath=" TOOL "\n");
+    fake_.files.insert(kTool);
+    fake_.prevInstance = true;
+    fake_.handOverResult = c.result;
+    frmDoredAviro form(fake_, fake_);
+    form.SetCommandLine({"", std::string("rel") + kSep + "a b", kTool, ""},
+                        kRoot + std::string("start"));
+
+    EXPECT_EQ(form.Form_Load(), c.endStatus < 0);
+    const std::vector<std::string> paths = {
+        kRoot + std::string("start") + kSep + "rel" + kSep + "a b", kTool};
+    EXPECT_EQ(fake_.handedOver, std::vector<std::vector<std::string>>{paths});
+    EXPECT_EQ(fake_.msgBoxes, c.messages);
+    EXPECT_EQ(fake_.endStatus, c.endStatus);
+    if (c.endStatus < 0) {
+        // The other copy ended meanwhile: this one runs, with its own paths as one drop.
+        form.OpenCommandLine();
+        EXPECT_EQ(fake_.rows, (std::vector<std::string>{paths[1], paths[0]}));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SecondStartTest,
+    ::testing::Values(HandOverCase{"Taken", HandOverResult::Taken, {}, 0},
+                      HandOverCase{"Refused", HandOverResult::Refused, {kHandOverFailed}, 1},
+                      HandOverCase{"NoAnswer", HandOverResult::NoAnswer, {kHandOverFailed}, 1},
+                      HandOverCase{"OtherCopyEnded", HandOverResult::NoOtherCopy, {}, -1}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+TEST_F(StartupTest, SecondStartWithOnlyEmptyArgumentsIsOneWithoutPaths) {
+    fake_.prevInstance = true;
+    frmDoredAviro form(fake_, fake_);
+    form.SetCommandLine({"", ""}, kRoot);
+    EXPECT_FALSE(form.Form_Load());
+    EXPECT_EQ(fake_.msgBoxes, std::vector<MsgBoxCall>{kAlreadyRunning});
+    EXPECT_TRUE(fake_.handedOver.empty());
 }
 
 TEST(FileExistsTest, EmptyPathIsNeverAFileAndNotSearched) {

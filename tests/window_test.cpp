@@ -171,6 +171,60 @@ TEST_F(WindowTest, AWaitingDropPastTheLimitSaysSoAndTheNextStillGoesIn) {
     EXPECT_FALSE(form_.Busy());
 }
 
+TEST_F(WindowTest, CommandLinePathsAreOneDropMadeAbsolute) {
+    const char sep = fake_.PathSeparator();
+    const std::string start = sep == '/' ? "/home/u" : "C:\\u";
+    const std::string absolute = sep == '/' ? "/abs/x" : "D:\\abs\\x";
+    form_.SetCommandLine({"a", "", absolute, "--", "dir" + std::string(1, sep) + "b c"}, start);
+    EXPECT_TRUE(fake_.rows.empty());  // not before the window is shown
+    fake_.rows = {"queued"};
+    form_.OpenCommandLine();
+    EXPECT_EQ(fake_.rows, (Rows{start + sep + "dir" + sep + "b c", start + sep + "--", absolute,
+                                start + sep + "a", "queued"}));
+    EXPECT_EQ(fake_.log, (Rows{"Insert 4"}));
+    form_.OpenCommandLine();  // only once
+    EXPECT_EQ(fake_.rows.size(), 5u);
+
+    // Past the limit: nothing goes in, and the usual message says why.
+    fake_.rows.assign(kMaxRows - 1, "queued");
+    form_.SetCommandLine({"a", "b"}, start);
+    form_.OpenCommandLine();
+    EXPECT_EQ(fake_.ListCount(), kMaxRows - 1);
+    EXPECT_EQ(fake_.msgBoxes, std::vector<MsgBoxCall>{kFull});
+}
+
+TEST_F(WindowTest, AHandOverIsAnsweredBeforeAnyMessage) {
+    std::vector<bool> answers;
+    auto answer = [&answers](bool taken) { answers.push_back(taken); };
+    form_.HandOver({"/h/1", "/h/2"}, answer);
+    EXPECT_EQ(fake_.rows, (Rows{"/h/2", "/h/1"}));
+    EXPECT_EQ(answers, std::vector<bool>{true});
+    EXPECT_EQ(fake_.broughtToFront, 1);
+
+    // The list cannot take them: the answer comes before the limit message opens.
+    fake_.rows.assign(kMaxRows - 1, "queued");
+    fake_.onMsgBox = [&answers](const MsgBoxCall&) { EXPECT_EQ(answers.size(), 2u); };
+    form_.HandOver({"/h/3", "/h/4"}, answer);
+    EXPECT_EQ(answers, (std::vector<bool>{true, false}));
+    EXPECT_EQ(fake_.msgBoxes, std::vector<MsgBoxCall>{kFull});
+    EXPECT_EQ(fake_.ListCount(), kMaxRows - 1);
+}
+
+TEST_F(WindowTest, AHandOverDuringABatchIsTakenAndGoesInAfterIt) {
+    fake_.rows = {"a"};
+    std::vector<bool> answers;
+    fake_.onMsgBox = [&](const MsgBoxCall& box) {
+        if (box.prompt == kWait.prompt) {
+            form_.HandOver({"/h/1"}, [&answers](bool taken) { answers.push_back(taken); });
+            EXPECT_EQ(answers, std::vector<bool>{true});
+            EXPECT_EQ(fake_.rows, Rows{"a"});
+        }
+    };
+    form_.cmdExec_Click();
+    EXPECT_EQ(fake_.rows, Rows{"/h/1"});
+    EXPECT_EQ(answers, std::vector<bool>{true});
+}
+
 TEST_F(WindowTest, FunctionKeysWorkTheButtons) {
     fake_.rows = {"only"};
     form_.Form_KeyDown(Key::F1);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "layout.h"
+#include "paths.h"
 #include "texts.h"
 
 namespace doredaviro {
@@ -29,9 +30,19 @@ private:
     bool& busy_;
 };
 
+void frmDoredAviro::SetCommandLine(const std::vector<std::string>& arguments,
+                                   const std::string& startFolder) {
+    commandLine_.clear();
+    for (const std::string& argument : arguments) {
+        if (!argument.empty()) {
+            commandLine_.push_back(AbsolutePath(argument, startFolder, system_.PathSeparator()));
+        }
+    }
+}
+
 bool frmDoredAviro::Form_Load() {
     using namespace modDoredAviro;
-    if (CheckPrevInstance(system_)) {
+    if (CheckPrevInstance(system_, commandLine_)) {
         loaded_ = false;
         return false;
     }
@@ -46,6 +57,28 @@ bool frmDoredAviro::Form_Load() {
         Unload();
     }
     return loaded_;
+}
+
+void frmDoredAviro::OpenCommandLine() {
+    std::vector<std::string> paths;
+    paths.swap(commandLine_);
+    if (!paths.empty()) lstFileList_OLEDragDrop(paths);
+}
+
+void frmDoredAviro::HandOver(const std::vector<std::string>& paths,
+                             const std::function<void(bool)>& answer) {
+    if (!loaded_) {
+        answer(false);
+        return;
+    }
+    view_.ComeToFront();
+    if (busy_) {
+        waitingDrops_.push_back(paths);
+        answer(true);
+        return;
+    }
+    AddDrop(paths, &answer);
+    AddWaitingDrops();
 }
 
 void frmDoredAviro::Form_Resize() { ResizeLayout(view_); }
@@ -67,20 +100,22 @@ void frmDoredAviro::lstFileList_OLEDragDrop(const std::vector<std::string>& path
     AddWaitingDrops();
 }
 
-void frmDoredAviro::AddDrop(const std::vector<std::string>& paths) {
+void frmDoredAviro::AddDrop(const std::vector<std::string>& paths,
+                            const std::function<void(bool)>* answer) {
     // Each path goes in above the ones before it, so the last dropped is on top.
     std::vector<std::string> rows;
     rows.reserve(paths.size());
     std::for_each(paths.rbegin(), paths.rend(), [&rows](const std::string& path) {
         if (!path.empty()) rows.push_back(path);
     });
-    if (rows.empty()) return;
-    if (rows.size() > static_cast<std::size_t>(kMaxRows - view_.ListCount())) {
+    const bool fits = rows.size() <= static_cast<std::size_t>(kMaxRows - view_.ListCount());
+    if (answer) (*answer)(fits);
+    if (!fits) {
         BusyScope busy(busy_);
         system_.MsgBox(text::kQueueFull, MessageStyle::Exclamation, text::kCaption);
         return;
     }
-    view_.ListInsertTop(rows);
+    if (!rows.empty()) view_.ListInsertTop(rows);
 }
 
 // Drops that came while the window was busy, in the order they came; one that

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -34,8 +35,19 @@ public:
     frmDoredAviro(const frmDoredAviro&) = delete;
     frmDoredAviro& operator=(const frmDoredAviro&) = delete;
 
-    // Runs the start-up checks; true when the window is to be shown.
+    // The paths the program was started with, before Form_Load: empty arguments
+    // are left out, and relative ones made absolute against `startFolder`, the
+    // folder the program was started in, since the archiver runs elsewhere.
+    void SetCommandLine(const std::vector<std::string>& arguments, const std::string& startFolder);
+    // Runs the start-up checks; true when the window is to be shown. When another
+    // copy runs, the command line's paths go to it instead.
     bool Form_Load();
+    // Once the window is shown: the command line's paths go in as one drop.
+    void OpenCommandLine();
+    // Absolute paths another start of the program hands over: one drop. `answer`
+    // learns at once, before any message opens, whether they were taken; kept
+    // for when a batch ends counts as taken.
+    void HandOver(const std::vector<std::string>& paths, const std::function<void(bool)>& answer);
     void Form_Resize();
     // Seen before the control that has the focus, which gets the key after.
     void Form_KeyDown(Key key);
@@ -58,7 +70,9 @@ private:
     void Execute();
     void Close();
     void Unload();
-    void AddDrop(const std::vector<std::string>& paths);
+    // `answer`, when given, learns whether the list takes them before any message.
+    void AddDrop(const std::vector<std::string>& paths,
+                 const std::function<void(bool)>* answer = nullptr);
     void AddWaitingDrops();
 
     System& system_;
@@ -67,6 +81,7 @@ private:
     bool loaded_ = true;
     bool busy_ = false;
     std::deque<std::vector<std::string>> waitingDrops_;
+    std::vector<std::string> commandLine_;
 };
 
 }  // namespace doredaviro

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform.h"
 
@@ -14,21 +15,16 @@ struct Settings {
 
 namespace modDoredAviro {
 
-// Shows the "already running" message and ends the program when another copy
-// runs. Returns true when it ended the program.
-bool CheckPrevInstance(System& system);
+// When another copy runs: hands it `paths`, the command line's, and ends; or,
+// without paths, says that it runs and ends. When the paths cannot be handed
+// over, says so and ends with status 1. Returns true when it ended the program.
+bool CheckPrevInstance(System& system, const std::vector<std::string>& paths = {});
 
 Settings LoadSettings(System& system);
 
 // True when `path` names a file (hidden, read-only or system ones included),
 // false for a folder, a missing path or the empty text.
 bool FileExists(System& system, std::string path);
-
-// The archiver's path as the settings file gives it, taken relative to the
-// folder of the settings file when it is not absolute, so that the folder the
-// program happens to be started from never chooses the program to launch.
-// `separator` tells the system's path syntax: '/' or '\\'.
-std::string ResolveToolPath(const std::string& value, const std::string& folder, char separator);
 
 }  // namespace modDoredAviro
 }  // namespace doredaviro

@@ -14,6 +14,14 @@ enum class Key { Other, Delete, F1, F4 };
 
 enum class CheckState { Unchecked = 0, Checked = 1, Grayed = 2 };
 
+// How handing paths to the copy that already runs went.
+enum class HandOverResult {
+    Taken,        // it has them, in its list or waiting for its batch to end
+    Refused,      // it would not take them (its list is full)
+    NoAnswer,     // it did not answer in time
+    NoOtherCopy,  // it ended meanwhile, and this copy now holds the single-copy lock
+};
+
 enum class Control { chkWinPos, lblMsg, lstFileList, lblF1, lblF4, cmdExec, cmdClose };
 enum class Prop { Left, Top, Width, Height };
 
@@ -36,12 +44,15 @@ public:
     // included; never a folder. Empty when there is none.
     virtual std::string FindFile(const std::string& path) = 0;
     virtual std::string CurrentDirectory() = 0;
-    // Ends the program at once. A fake may return; callers stop right after.
-    virtual void End() = 0;
+    // Ends the program at once with `status`. A fake may return; callers stop right after.
+    virtual void End(int status) = 0;
     // Starts `tool` with `path` as its one argument in `folder`, without waiting.
     // False when it could not be started.
     virtual bool Launch(const std::string& tool, const std::string& path,
                         const std::string& folder) = 0;
+    // Hands absolute `paths` to the copy of this program that runs for this user
+    // (and display), waiting a few seconds at most for its answer.
+    virtual HandOverResult HandOverToRunningCopy(const std::vector<std::string>& paths) = 0;
 };
 
 // The main window as the handlers see it. Geometry is in twips.
@@ -51,6 +62,8 @@ public:
 
     // Closes the window for good; the program ends once no handler runs.
     virtual void Unload() = 0;
+    // Brings the window to the front, out of the task bar when minimised.
+    virtual void ComeToFront() = 0;
     // Keeps the window above all others, or releases it; never moves or sizes it.
     virtual void SetAlwaysOnTop(bool on) = 0;
     virtual float ScaleWidth() = 0;

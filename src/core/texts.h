@@ -15,6 +15,9 @@ inline constexpr char kIniMissing[] =
 inline constexpr char kToolMissing[] =
     "+KorvuのPATHが見つかりません。\r\nZivev+Korvu.iniの設定を見直して下さい。";
 
+inline constexpr char kHandOverFailed[] =
+    "実行中のZivev+Korvuに項目を渡せませんでした。\r\n項目はリストに追加されていません。";
+
 inline constexpr char kSelectToDelete[] = "削除するアイテムを選択して下さい。";
 inline constexpr char kQueueFull[] = "リストに登録できる項目は32767件までです。";
 inline constexpr char kQueueEmpty[] = "リストに圧縮/解凍を行う項目がありません。";

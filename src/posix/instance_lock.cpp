@@ -31,6 +31,8 @@ std::string LockDirectory() {
     return dir;
 }
 
+bool held = false;
+
 // ":0" and ":0.0" are the same display session.
 std::string DisplayKey() {
     const char* display = getenv("DISPLAY");
@@ -72,7 +74,10 @@ bool AnotherInstanceRuns() {
                 path.c_str(), strerror(errno));
         return false;
     }
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return false;  // held until the process ends
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        held = true;  // until the process ends
+        return false;
+    }
     const int error = errno;
     close(fd);
     if (error == EWOULDBLOCK) return true;
@@ -80,5 +85,7 @@ bool AnotherInstanceRuns() {
             path.c_str(), strerror(error));
     return false;
 }
+
+bool HoldsInstanceLock() { return held; }
 
 }  // namespace doredaviro::posix

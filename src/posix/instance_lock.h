@@ -12,4 +12,7 @@ std::string InstanceLockPath();
 // lock when its holder dies, however it dies, so a crash never blocks a start.
 bool AnotherInstanceRuns();
 
+// True once this process holds the single-copy lock.
+bool HoldsInstanceLock();
+
 }  // namespace doredaviro::posix

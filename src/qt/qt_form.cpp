@@ -5,6 +5,9 @@
 #include <QItemSelectionModel>
 #include <algorithm>
 
+#include "posix/hand_over.h"
+#include "posix/instance_lock.h"
+#include "qt/hand_over_server.h"
 #include "qt/main_window.h"
 #include "qt/qt_system.h"
 #include "qt/twips.h"
@@ -23,7 +26,8 @@ constexpr qint64 kPumpIntervalMs = 16;
 QtForm::QtForm(QtSystem& system, Settings settings)
     : system_(system),
       form_(system, *this, std::move(settings)),
-      window_(std::make_unique<MainWindow>(form_)) {}
+      window_(std::make_unique<MainWindow>(form_)),
+      handOver_(std::make_unique<HandOverServer>(form_)) {}
 
 QtForm::~QtForm() = default;
 
@@ -32,10 +36,21 @@ bool QtForm::Load() { return form_.Form_Load(); }
 void QtForm::Show() {
     system_.SetMessageOwner(window_.get());
     window_->showCentered();
+    if (posix::HoldsInstanceLock()) handOver_->Listen(posix::HandOverSocketPath());
+    form_.OpenCommandLine();
 }
 
 void QtForm::Unload() {
     if (window_) window_->close();
+}
+
+void QtForm::ComeToFront() {
+    if (window_->isMinimized()) {
+        window_->setWindowState(window_->windowState() & ~Qt::WindowMinimized);
+    }
+    window_->show();
+    window_->raise();
+    window_->activateWindow();
 }
 
 void QtForm::SetAlwaysOnTop(bool on) { window_->setStaysOnTop(on); }

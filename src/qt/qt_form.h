@@ -8,6 +8,7 @@
 
 namespace doredaviro::qt {
 
+class HandOverServer;
 class MainWindow;
 class QtSystem;
 
@@ -26,10 +27,12 @@ public:
 
     // The load event; true when the window is to be shown.
     bool Load();
-    // Centred on its screen, as it first appears.
+    // Centred on its screen, as it first appears; then it takes the command
+    // line's paths, and those that later starts hand over.
     void Show();
 
     void Unload() override;
+    void ComeToFront() override;
     void SetAlwaysOnTop(bool on) override;
     float ScaleWidth() override;
     float ScaleHeight() override;
@@ -51,6 +54,7 @@ private:
     // The window calls the handlers, so it is made after them and goes first.
     frmDoredAviro form_;
     std::unique_ptr<MainWindow> window_;
+    std::unique_ptr<HandOverServer> handOver_;
     QElapsedTimer batchTimer_;
     qint64 lastPump_ = 0;
     // While a batch runs, the row being started is kept here and reaches the

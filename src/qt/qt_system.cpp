@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <cstdio>
 
+#include "posix/hand_over.h"
 #include "posix/instance_lock.h"
 #include "posix/launcher.h"
 #include "posix/system.h"
@@ -59,13 +60,19 @@ std::string QtSystem::FindFile(const std::string& path) { return posix::FindFile
 
 std::string QtSystem::CurrentDirectory() { return posix::CurrentDirectory(); }
 
-void QtSystem::End() {
+void QtSystem::End(int status) {
     std::fflush(nullptr);
-    _exit(0);
+    _exit(status);
 }
 
 bool QtSystem::Launch(const std::string& tool, const std::string& path, const std::string& folder) {
     return posix::LaunchDetached(tool, path, folder) == 0;
+}
+
+HandOverResult QtSystem::HandOverToRunningCopy(const std::vector<std::string>& paths) {
+    // Long enough for a copy started at the same moment to come up and listen.
+    constexpr int kWaitMs = 10000;
+    return posix::SendToRunningCopy(paths, kWaitMs);
 }
 
 }  // namespace doredaviro::qt

@@ -24,9 +24,10 @@ public:
     char PathSeparator() const override { return '/'; }
     std::string FindFile(const std::string& path) override;
     std::string CurrentDirectory() override;
-    void End() override;
+    void End(int status) override;
     bool Launch(const std::string& tool, const std::string& path,
                 const std::string& folder) override;
+    HandOverResult HandOverToRunningCopy(const std::vector<std::string>& paths) override;
 
 private:
     QPointer<QWidget> owner_;

@@ -9,6 +9,7 @@
 
 #include "core/frmDoredAviro.h"
 #include "core/texts.h"
+#include "win32/hand_over.h"
 #include "win32/text.h"
 #include "win32/twips.h"
 
@@ -20,7 +21,6 @@ namespace doredaviro::win32 {
 
 namespace {
 
-constexpr wchar_t kWindowClass[] = L"DoredAviro.ZivevKorvu";
 constexpr int kFirstControlId = 100;  // clear of IDOK and IDCANCEL
 constexpr WORD kIconId = 1;
 constexpr DWORD kWindowStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
@@ -97,7 +97,7 @@ MainWindow::MainWindow(HINSTANCE instance, frmDoredAviro& form)
 MainWindow::~MainWindow() {
     Destroy();
     // The class holds our background brush, which goes with us.
-    UnregisterClassW(kWindowClass, instance_);
+    UnregisterClassW(kClassName, instance_);
     for (HGDIOBJ object : {static_cast<HGDIOBJ>(font_), static_cast<HGDIOBJ>(boldFont_),
                            static_cast<HGDIOBJ>(formBrush_), static_cast<HGDIOBJ>(keyCapBrush_)}) {
         if (object) DeleteObject(object);
@@ -116,10 +116,10 @@ bool MainWindow::Create() {
                                                GetSystemMetrics(SM_CYSMICON), LR_SHARED));
     wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
     wc.hbrBackground = formBrush_;
-    wc.lpszClassName = kWindowClass;
+    wc.lpszClassName = kClassName;
     if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
     const std::wstring caption = Widen(text::kCaption);
-    return CreateWindowExW(0, kWindowClass, caption.c_str(), kWindowStyle, CW_USEDEFAULT,
+    return CreateWindowExW(0, kClassName, caption.c_str(), kWindowStyle, CW_USEDEFAULT,
                            CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance_,
                            this) != nullptr;
 }
@@ -288,6 +288,24 @@ void MainWindow::PreviewKey(const MSG& msg) {
     }
 }
 
+LRESULT MainWindow::TakeHandOver(const COPYDATASTRUCT& data) {
+    if (data.dwData != kHandOverTag) return kHandOverRefused;
+    // Until the window is shown, its copy is still starting: the sender asks again.
+    if (!shown_ || !window_) return kHandOverNotReady;
+    const auto wide = DecodeHandOver(data.lpData, data.cbData);
+    if (!wide) return kHandOverRefused;
+    std::vector<std::string> paths;
+    paths.reserve(wide->size());
+    for (const std::wstring& path : *wide) paths.push_back(Narrow(path));
+    LRESULT result = kHandOverRefused;
+    form_.HandOver(paths, [&result](bool taken) {
+        result = taken ? kHandOverTaken : kHandOverRefused;
+        // The sender has its answer before any message box opens here.
+        if (InSendMessage()) ReplyMessage(result);
+    });
+    return result;
+}
+
 float MainWindow::TwipsOf(Control c, Prop prop) const {
     const RECT r = ChildRect(window_, control(c));
     switch (prop) {
@@ -371,6 +389,8 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_DPICHANGED:
             OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
             return 0;
+        case WM_COPYDATA:
+            return TakeHandOver(*reinterpret_cast<const COPYDATASTRUCT*>(lParam));
         case WM_CLOSE:
             // A batch or its message is under way; it ends the usual way.
             if (form_.Busy()) return 0;

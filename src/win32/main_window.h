@@ -16,6 +16,9 @@ namespace doredaviro::win32 {
 // the handlers' calls.
 class MainWindow {
 public:
+    // The window class, by which later starts of the program find this copy.
+    static constexpr wchar_t kClassName[] = L"DoredAviro.ZivevKorvu";
+
     MainWindow(HINSTANCE instance, frmDoredAviro& form);
     ~MainWindow();
     MainWindow(const MainWindow&) = delete;
@@ -45,6 +48,7 @@ private:
     void SizeMessageLabel();
     void OnDpiChanged(UINT dpi, const RECT& suggested);
     void PreviewKey(const MSG& msg);
+    LRESULT TakeHandOver(const COPYDATASTRUCT& data);
     float TwipsOf(Control c, Prop prop) const;
 
     HINSTANCE instance_;

@@ -33,10 +33,18 @@ bool Win32Form::Load() { return window_.Create() && form_.Form_Load(); }
 int Win32Form::Run(int showCommand) {
     system_.SetMessageOwner(window_.handle());
     window_.ShowCentered(showCommand);
+    form_.OpenCommandLine();
     return window_.Run();
 }
 
 void Win32Form::Unload() { window_.Destroy(); }
+
+void Win32Form::ComeToFront() {
+    HWND window = window_.handle();
+    if (!window) return;
+    if (IsIconic(window)) ShowWindow(window, SW_RESTORE);
+    SetForegroundWindow(window);
+}
 
 void Win32Form::SetAlwaysOnTop(bool on) {
     if (!window_.handle()) return;

@@ -23,10 +23,12 @@ public:
 
     // Makes the window, hidden, then runs the load event; true when the window is to be shown.
     bool Load();
-    // Shows the window and runs its message loop until it is gone; returns the exit code.
+    // Shows the window, takes the command line's paths, and runs the message loop until the
+    // window is gone; returns the exit code.
     int Run(int showCommand);
 
     void Unload() override;
+    void ComeToFront() override;
     void SetAlwaysOnTop(bool on) override;
     float ScaleWidth() override;
     float ScaleHeight() override;

@@ -1,5 +1,6 @@
 #include "win32/win32_system.h"
 
+#include "win32/hand_over.h"
 #include "win32/system.h"
 #include "win32/text.h"
 
@@ -34,11 +35,17 @@ std::string Win32System::FindFile(const std::string& path) { return win32::FindF
 
 std::string Win32System::CurrentDirectory() { return win32::CurrentDirectory(); }
 
-void Win32System::End() { ExitProcess(0); }
+void Win32System::End(int status) { ExitProcess(static_cast<UINT>(status)); }
 
 bool Win32System::Launch(const std::string& tool, const std::string& path,
                          const std::string& folder) {
     return win32::Launch(tool, path, folder);
+}
+
+HandOverResult Win32System::HandOverToRunningCopy(const std::vector<std::string>& paths) {
+    // Long enough for a copy started at the same moment to come up.
+    constexpr DWORD kWaitMs = 10000;
+    return SendToRunningCopy(paths, kWaitMs);
 }
 
 }  // namespace doredaviro::win32

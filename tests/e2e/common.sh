@@ -102,18 +102,20 @@ install_program() {
     fi
 }
 
-# start_program DIR: runs DIR's copy in the background, in the current
-# directory; its pid is left in $started.
+# start_program DIR [ARG...]: runs DIR's copy in the background, in the
+# current directory, with the arguments; its pid is left in $started.
 start_program() {
-    "$1/Zivev+Korvu" >>"$work/program.log" 2>&1 &
+    local dir=$1
+    shift
+    "$dir/Zivev+Korvu" "$@" >>"$work/program.log" 2>&1 &
     started=$!
     background+=("$started")
 }
 
-# start_main DIR: runs DIR's copy and waits for its main window; leaves the
-# program's pid in $pid and its window in $main (empty when none came).
+# start_main DIR [ARG...]: runs DIR's copy and waits for its main window;
+# leaves the program's pid in $pid and its window in $main (empty when none).
 start_main() {
-    start_program "$1"
+    start_program "$@"
     pid=$started
     main=$(wait_window "$pid" NORMAL 30)
 }
@@ -259,6 +261,31 @@ drop_on_list() {
     read -r mx my _ <<<"$(geometry "$main")"
     # Onto the middle of the list, from its place in the window.
     drag_and_drop "$work/drag.log" $((sx + sw / 2)) $((sy + sh / 2)) $((mx + 7 + 265)) $((my + 49 + 70))
+}
+# The recorder's starts ($RECORDER_LOG), one line each: "pid argc arg cwd",
+# arg and cwd in hex. Launches are not waited for, so their order is that of
+# their process ids, which the system hands out in turn (and may wrap).
+records() {
+    awk -F= '/^argc=/ {argc = $2} /^arg=/ {arg = $2} /^cwd=/ {cwd = $2} /^pid=/ {pid = $2}
+        /^end$/ {print pid, argc, arg, cwd; arg = ""}' "$RECORDER_LOG" 2>/dev/null |
+        sort -n | awk -v max="$(cat /proc/sys/kernel/pid_max)" '
+        {line[NR] = $0; p[NR] = $1}
+        END {
+            for (i = 1; i <= NR; i++) {
+                gap = i < NR ? p[i + 1] - p[i] : p[1] + max - p[NR]
+                if (gap > widest) {widest = gap; start = i % NR + 1}
+            }
+            for (k = 0; k < NR; k++) print line[(start - 1 + k) % NR + 1]
+        }'
+}
+# wait_records COUNT [SECONDS]: until the recorder has logged COUNT starts.
+wait_records() {
+    local end=$((SECONDS + ${2:-15}))
+    while [ "$SECONDS" -le "$end" ]; do
+        [ "$(records | wc -l)" -ge "$1" ] && return 0
+        sleep 0.05
+    done
+    return 1
 }
 hex() { printf '%s' "$1" | od -An -v -tx1 | tr -d ' \n'; }
 screenshot() {

@@ -61,26 +61,7 @@ sleep 1
 check "no other message follows the one key press" [ -z "$(windows_of "$pid" DIALOG)" ]
 for w in $(windows_of "$pid" DIALOG); do answer "$w" && wait_gone "$w"; done
 
-# One record per row; launches are not waited for, so their order is that of
-# their process ids, which the system hands out in turn (and may wrap).
-records() {
-    awk -F= '/^argc=/ {argc = $2} /^arg=/ {arg = $2} /^cwd=/ {cwd = $2} /^pid=/ {pid = $2}
-        /^end$/ {print pid, argc, arg, cwd; arg = ""}' "$RECORDER_LOG" 2>/dev/null |
-        sort -n | awk -v max="$(cat /proc/sys/kernel/pid_max)" '
-        {line[NR] = $0; p[NR] = $1}
-        END {
-            for (i = 1; i <= NR; i++) {
-                gap = i < NR ? p[i + 1] - p[i] : p[1] + max - p[NR]
-                if (gap > widest) {widest = gap; start = i % NR + 1}
-            }
-            for (k = 0; k < NR; k++) print line[(start - 1 + k) % NR + 1]
-        }'
-}
-end=$((SECONDS + 15))
-while [ "$SECONDS" -le "$end" ]; do
-    [ "$(records | wc -l)" -ge ${#dropped[@]} ] && break
-    sleep 0.05
-done
+wait_records ${#dropped[@]}
 sleep 0.3
 mapfile -t got < <(records)
 check "one start per dropped item (${#got[@]} of ${#dropped[@]})" [ ${#got[@]} -eq ${#dropped[@]} ]

@@ -137,6 +137,29 @@ started=$(awk -F= '
   done)
 [ "$started" = "$expected" ] || fail "started with"$'\n'"$started"$'\n'"not"$'\n'"$expected"
 
+# A later start with paths hands them to this copy, names the ANSI code page cannot spell
+# included, and ends with 0; the paths reach the archiver intact.
+handed=("$(winpath "$work/files/日本語.txt")" "$(winpath "$work/files/café.txt")")
+status=0
+(cd "$work/files" && "$wine" "$work/アプリ/Zivev+Korvu.exe" "${handed[@]}" >/dev/null 2>&1) || status=$?
+[ "$status" = 0 ] || fail "the later start ended with status $status"
+probe box 1 >/dev/null && fail "the later start showed a message"
+wait_rows 2
+[ "$(rows)" = "$(printf '%s\n%s' "${handed[1]}" "${handed[0]}")" ] || fail "handed over: $(rows)"
+xdotool windowfocus --sync "$xid"
+xdotool key F1
+mapfile -t dialog < <(probe dialog) || true
+[ "${#dialog[@]}" -ge 1 ] || fail "no wait message after the hand-over"
+xdotool windowfocus --sync "${dialog[0]}"
+xdotool key Return
+wait_rows 0
+for _ in $(seq 100); do [ "$(grep -c '^end$' "$work/launches.log")" = 7 ] && break; sleep 0.1; done
+handed_started=$(awk -F= '$1 == "arg" { arg = $2 } $1 == "created" { created = $2 }
+  $1 == "end" { print created, arg }' "$work/launches.log" | sort -n | tail -n 2 |
+  while read -r _ arg; do unhex "$arg"; echo; done)
+[ "$handed_started" = "$(printf '%s\n%s' "${handed[1]}" "${handed[0]}")" ] ||
+  fail "the handed-over paths started as"$'\n'"$handed_started"
+
 xdotool windowfocus --sync "$xid"
 xdotool key F4
 probe gone || fail "F4 left the window open"

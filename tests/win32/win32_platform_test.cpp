@@ -12,6 +12,7 @@
 #include "core/modDoredAviro.h"
 #include "core/settings_reader.h"
 #include "test_support.h"
+#include "win32/hand_over.h"
 #include "win32/system.h"
 #include "win32/text.h"
 #include "win32/win32_form.h"
@@ -359,6 +360,48 @@ TEST_F(WindowTest, AlwaysOnTopKeepsPlaceAndSize) {
     EXPECT_FALSE(GetWindowLongW(window(), GWL_EXSTYLE) & WS_EX_TOPMOST);
     GetWindowRect(window(), &after);
     EXPECT_TRUE(EqualRect(&before, &after));
+}
+
+// --- Hand-over from a later start -----------------------------------------------------------
+
+TEST(HandOverTest, PathsRoundTripAndMalformedDataIsRefusedWhole) {
+    const std::vector<std::wstring> paths = {L"C:\\a b\\\u65E5.txt", L"\\\\srv\\share\\x",
+                                             L"D:/x\xD800y", L"Z:\\"};
+    const std::wstring data = EncodeHandOver(paths);
+    EXPECT_EQ(DecodeHandOver(data.data(), data.size() * sizeof(wchar_t)), paths);
+
+    auto decode = [](const std::wstring& d) { return DecodeHandOver(d.data(), d.size() * 2); };
+    EXPECT_FALSE(decode(std::wstring(L"C:\\a", 4)));                 // no final NUL
+    EXPECT_FALSE(decode(std::wstring(L"C:\\a\0\0", 6)));             // an empty path
+    EXPECT_FALSE(decode(std::wstring(L"rel\\a\0", 6)));              // relative
+    EXPECT_FALSE(decode(std::wstring(L"C:a\0", 4)));                 // drive-relative
+    EXPECT_FALSE(DecodeHandOver(data.data(), data.size() * 2 - 1));  // half a character
+    EXPECT_FALSE(DecodeHandOver(nullptr, 0));
+    EXPECT_FALSE(DecodeHandOver(data.data(), kMaxHandOverBytes + 2));
+    std::wstring many;
+    for (int i = 0; i < 32768; ++i) many += std::wstring(L"C:\\x", 4) + L'\0';
+    EXPECT_FALSE(decode(many));
+}
+
+TEST_F(WindowTest, AHandOverWaitsUntilTheWindowIsShown) {
+    const std::wstring data = EncodeHandOver({L"C:\\\u65E5\\caf\u00E9.txt", L"D:\\b"});
+    COPYDATASTRUCT message{kHandOverTag, static_cast<DWORD>(data.size() * sizeof(wchar_t)),
+                           const_cast<wchar_t*>(data.data())};
+    auto send = [&] {
+        return SendMessageW(window(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&message));
+    };
+    EXPECT_EQ(send(), kHandOverNotReady);
+    EXPECT_EQ(form_.ListCount(), 0);
+    form_.window().ShowCentered(SW_SHOWNOACTIVATE);
+    EXPECT_EQ(send(), kHandOverTaken);
+    ASSERT_EQ(form_.ListCount(), 2);
+    form_.ListSetSelected(1, true);
+    EXPECT_EQ(form_.ListText(), "C:\\日\\café.txt");
+
+    COPYDATASTRUCT other{0x1234, message.cbData, message.lpData};
+    EXPECT_EQ(SendMessageW(window(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&other)),
+              kHandOverRefused);
+    EXPECT_EQ(form_.ListCount(), 2);
 }
 
 // --- The directory search -------------------------------------------------------------------

@@ -1,0 +1,233 @@
+#include "posix/hand_over.h"
+
+#include <errno.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "posix/instance_lock.h"
+
+namespace doredaviro::posix {
+
+namespace {
+
+constexpr char kMagic[] = "ZKH1";
+constexpr std::size_t kMaxPaths = 32767;
+constexpr std::size_t kMaxPathBytes = 4095;
+
+void PutU32(std::string& out, std::size_t value) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+std::size_t GetU32(std::string_view in, std::size_t at) {
+    std::size_t value = 0;
+    for (int i = 3; i >= 0; --i) {
+        value = (value << 8) | static_cast<unsigned char>(in[at + static_cast<std::size_t>(i)]);
+    }
+    return value;
+}
+
+long long NowMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+int Remaining(long long deadline) {
+    const long long left = deadline - NowMs();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+bool SendAll(int fd, const std::string& bytes, long long deadline) {
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+        pollfd p{fd, POLLOUT, 0};
+        if (poll(&p, 1, Remaining(deadline)) <= 0) return false;
+        // No SIGPIPE when the other end has gone.
+        const ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n < 0 && errno != EINTR && errno != EAGAIN) return false;
+        if (n > 0) sent += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// The running copy's one-byte answer; 0 when none came in time.
+char ReadAnswer(int fd, long long deadline) {
+    for (;;) {
+        pollfd p{fd, POLLIN, 0};
+        const int ready = poll(&p, 1, Remaining(deadline));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) return 0;
+        char answer = 0;
+        const ssize_t n = recv(fd, &answer, 1, 0);
+        if (n < 0 && errno == EINTR) continue;
+        return n == 1 ? answer : 0;
+    }
+}
+
+}  // namespace
+
+std::string HandOverSocketPath() {
+    std::string path = InstanceLockPath();
+    const std::string lock = ".lock";
+    if (path.size() < lock.size()) return {};
+    return path.replace(path.size() - lock.size(), lock.size(), ".sock");
+}
+
+std::string EncodeHandOver(const std::vector<std::string>& paths) {
+    std::string payload;
+    PutU32(payload, paths.size());
+    for (const std::string& path : paths) {
+        PutU32(payload, path.size());
+        payload += path;
+    }
+    std::string frame(kMagic, 4);
+    PutU32(frame, payload.size());
+    return frame + payload;
+}
+
+long HandOverBytesMissing(std::string_view received) {
+    const std::size_t magic = std::min<std::size_t>(received.size(), 4);
+    if (received.substr(0, magic) != std::string_view(kMagic, magic)) return -1;
+    if (received.size() < kHandOverHeaderBytes) {
+        return static_cast<long>(kHandOverHeaderBytes - received.size());
+    }
+    const std::size_t payload = GetU32(received, 4);
+    if (payload > kMaxHandOverBytes) return -1;
+    const std::size_t whole = kHandOverHeaderBytes + payload;
+    if (received.size() > whole) return -1;
+    return static_cast<long>(whole - received.size());
+}
+
+std::optional<std::vector<std::string>> DecodeHandOver(std::string_view frame) {
+    if (HandOverBytesMissing(frame) != 0) return std::nullopt;
+    std::size_t at = kHandOverHeaderBytes;
+    auto fits = [&](std::size_t n) { return frame.size() - at >= n; };
+    if (!fits(4)) return std::nullopt;
+    const std::size_t count = GetU32(frame, at);
+    at += 4;
+    if (count == 0 || count > kMaxPaths) return std::nullopt;
+    std::vector<std::string> paths;
+    paths.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!fits(4)) return std::nullopt;
+        const std::size_t size = GetU32(frame, at);
+        at += 4;
+        if (size == 0 || size > kMaxPathBytes || !fits(size)) return std::nullopt;
+        std::string path(frame.substr(at, size));
+        at += size;
+        if (path[0] != '/' || path.find('\0') != std::string::npos) return std::nullopt;
+        paths.push_back(std::move(path));
+    }
+    if (at != frame.size()) return std::nullopt;
+    return paths;
+}
+
+bool PeerIsThisUser(int fd) {
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    return getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && size == sizeof peer &&
+           peer.uid == getuid();
+}
+
+namespace {
+
+// The socket address of `path`; false when it is too long for one.
+bool Address(const std::string& path, sockaddr_un* address) {
+    *address = {};
+    address->sun_family = AF_UNIX;
+    if (path.empty() || path.size() >= sizeof address->sun_path) return false;
+    std::memcpy(address->sun_path, path.c_str(), path.size() + 1);
+    return true;
+}
+
+}  // namespace
+
+int ListenForHandOvers(const std::string& path) {
+    sockaddr_un address;
+    if (!Address(path, &address)) return -1;
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) return -1;
+    unlink(path.c_str());
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        listen(fd, 64) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+HandOverConnection::HandOverConnection(int listenFd) {
+    for (;;) {
+        fd_ = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd_ < 0) return;
+        if (PeerIsThisUser(fd_)) return;
+        close(fd_);
+    }
+}
+
+HandOverConnection::~HandOverConnection() {
+    if (fd_ >= 0) close(fd_);
+}
+
+HandOverConnection::State HandOverConnection::Read() {
+    if (fd_ < 0) return State::Broken;
+    char chunk[65536];
+    for (;;) {
+        const ssize_t n = recv(fd_, chunk, sizeof chunk, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return State::Reading;
+        if (n <= 0) return State::Broken;  // gone before the frame was whole
+        received_.append(chunk, static_cast<std::size_t>(n));
+        const long missing = HandOverBytesMissing(received_);
+        if (missing < 0) return State::Broken;
+        if (missing == 0) {
+            auto paths = DecodeHandOver(received_);
+            received_.clear();
+            if (!paths) return State::Broken;
+            paths_ = std::move(*paths);
+            return State::Whole;
+        }
+    }
+}
+
+void HandOverConnection::Answer(bool taken) {
+    if (fd_ < 0) return;
+    const char answer = taken ? 'Y' : 'N';
+    // One byte into an empty socket buffer never blocks; a sender that has gone
+    // reports that itself.
+    send(fd_, &answer, 1, MSG_NOSIGNAL);
+    close(fd_);
+    fd_ = -1;
+}
+
+HandOverResult SendToRunningCopy(const std::vector<std::string>& paths, int timeoutMs) {
+    const long long deadline = NowMs() + timeoutMs;
+    sockaddr_un address;
+    if (!Address(HandOverSocketPath(), &address)) return HandOverResult::NoAnswer;
+    const std::string frame = EncodeHandOver(paths);
+
+    for (;;) {
+        const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0) return HandOverResult::NoAnswer;
+        if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+            const char answer = SendAll(fd, frame, deadline) ? ReadAnswer(fd, deadline) : 0;
+            close(fd);
+            if (answer == 'Y') return HandOverResult::Taken;
+            if (answer == 'N') return HandOverResult::Refused;
+            return HandOverResult::NoAnswer;
+        }
+        close(fd);
+        // Nobody listens yet: the copy that runs may still be starting, or may
+        // have ended, leaving its socket behind; the lock tells which.
+        if (!AnotherInstanceRuns()) return HandOverResult::NoOtherCopy;
+        if (Remaining(deadline) == 0) return HandOverResult::NoAnswer;
+        usleep(25 * 1000);
+    }
+}
+
+}  // namespace doredaviro::posix

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/platform.h"
+
+// Paths handed from a second start of the program to the copy that runs: a Unix
+// socket beside the single-copy lock, in the user's private runtime folder. A
+// hand-over is one frame of raw path bytes, never converted:
+//   "ZKH1", u32 payload size, then the payload: u32 count, and per path u32 size
+//   and its bytes (little-endian). The running copy answers one byte: 'Y' taken,
+//   'N' refused.
+namespace doredaviro::posix {
+
+// Far more than the longest command line can carry.
+constexpr std::size_t kMaxHandOverBytes = std::size_t{16} << 20;
+constexpr std::size_t kHandOverHeaderBytes = 8;
+
+// Empty when there is no private folder for it.
+std::string HandOverSocketPath();
+
+std::string EncodeHandOver(const std::vector<std::string>& paths);
+// How many more bytes `received`, the start of a frame, needs to be whole: 0
+// once whole; -1 when it can never be one (a wrong magic or size, or bytes past
+// its end).
+long HandOverBytesMissing(std::string_view received);
+// The paths of a whole frame, or nothing unless it is well-formed: the sizes add
+// up, 1 to 32767 paths, each absolute, without NUL and at most 4095 bytes.
+std::optional<std::vector<std::string>> DecodeHandOver(std::string_view frame);
+
+// True when the process at the other end of the connected socket `fd` runs as
+// this user.
+bool PeerIsThisUser(int fd);
+
+// The running copy's side. Listens on `path`, replacing the socket a copy that
+// has ended left there: only the holder of the single-copy lock may call it.
+// The descriptor (non-blocking, close-on-exec), or -1.
+int ListenForHandOvers(const std::string& path);
+
+// One hand-over being received on a connection accepted from `listenFd`.
+class HandOverConnection {
+public:
+    // Takes the next connection waiting on `listenFd`; one from another user is
+    // closed at once. fd() is -1 when there was none to take.
+    explicit HandOverConnection(int listenFd);
+    ~HandOverConnection();
+    HandOverConnection(const HandOverConnection&) = delete;
+    HandOverConnection& operator=(const HandOverConnection&) = delete;
+
+    enum class State { Reading, Whole, Broken };
+    // Reads what has arrived, without blocking.
+    State Read();
+    int fd() const { return fd_; }
+    // The paths once Read() has said Whole.
+    const std::vector<std::string>& paths() const { return paths_; }
+    // Tells the sender whether they were taken, and closes the connection.
+    void Answer(bool taken);
+
+private:
+    int fd_ = -1;
+    std::string received_;
+    std::vector<std::string> paths_;
+};
+
+// Sends `paths` to the running copy and waits up to `timeoutMs` for it: to
+// listen (it may still be starting) and to answer. When the lock turns out free
+// meanwhile, this process takes it and gets NoOtherCopy.
+HandOverResult SendToRunningCopy(const std::vector<std::string>& paths, int timeoutMs);
+
+}  // namespace doredaviro::posix

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QObject>
+#include <QSocketNotifier>
+#include <memory>
+#include <string>
+
+namespace doredaviro {
+class frmDoredAviro;
+}
+
+namespace doredaviro::qt {
+
+// Takes the paths that later starts of the program hand over and gives them to
+// the form as drops. A connection from another user, a malformed or oversized
+// frame, or one not whole within a few seconds is closed unanswered.
+class HandOverServer : public QObject {
+    Q_OBJECT
+public:
+    explicit HandOverServer(frmDoredAviro& form);
+    ~HandOverServer() override;
+
+    // Listens on `path`; only the holder of the single-copy lock may.
+    bool Listen(const std::string& path);
+
+private:
+    void TakeConnection();
+
+    frmDoredAviro& form_;
+    int fd_ = -1;
+    std::unique_ptr<QSocketNotifier> notifier_;
+};
+
+}  // namespace doredaviro::qt

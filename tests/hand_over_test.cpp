@@ -1,0 +1,183 @@
+// Handing paths from a second start to the running copy, over the real socket.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "posix/hand_over.h"
+#include "posix/instance_lock.h"
+#include "test_support.h"
+
+namespace doredaviro {
+namespace {
+
+using Paths = std::vector<std::string>;
+using posix::DecodeHandOver;
+using posix::EncodeHandOver;
+using posix::HandOverBytesMissing;
+
+std::string U32(std::size_t v) {
+    std::string out;
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+    return out;
+}
+
+// A frame of this payload, its size header made to match.
+std::string Frame(const std::string& payload) { return "ZKH1" + U32(payload.size()) + payload; }
+
+TEST(HandOverFrameTest, PathsKeepTheirBytesAndOnlyWholeFramesCount) {
+    const Paths paths = {"/tmp/with space", "/tmp/two\nlines", "/tmp/bad-\xff-utf8", "/--",
+                         "/" + std::string(4094, 'x')};
+    const std::string frame = EncodeHandOver(paths);
+    EXPECT_EQ(DecodeHandOver(frame), paths);
+    // Arriving piece by piece: how much is missing, until it is whole.
+    EXPECT_EQ(HandOverBytesMissing(frame.substr(0, 3)), 5);
+    EXPECT_EQ(HandOverBytesMissing(frame.substr(0, 8)), static_cast<long>(frame.size() - 8));
+    EXPECT_EQ(HandOverBytesMissing(frame.substr(0, frame.size() - 1)), 1);
+    EXPECT_EQ(HandOverBytesMissing(frame), 0);
+    EXPECT_FALSE(DecodeHandOver(frame.substr(0, frame.size() - 1)));
+}
+
+TEST(HandOverFrameTest, MalformedFramesAreRefusedWhole) {
+    const std::string one = U32(1) + U32(5) + "/a/b1";
+    struct Case {
+        const char* what;
+        std::string frame;
+    } cases[] = {
+        {"wrong magic", "ZKH2" + U32(one.size()) + one},
+        {"bytes past the end", Frame(one) + "x"},
+        {"no paths", Frame(U32(0))},
+        {"too many paths", Frame(U32(32768))},
+        {"count beyond the data", Frame(U32(2) + U32(5) + "/a/b1")},
+        {"size beyond the data", Frame(U32(1) + U32(6) + "/a/b1")},
+        {"empty path", Frame(U32(1) + U32(0))},
+        {"relative path", Frame(U32(1) + U32(4) + "a/b1")},
+        {"NUL inside", Frame(U32(1) + U32(5) + std::string("/a\0b1", 5))},
+        {"path too long", Frame(U32(1) + U32(4096) + "/" + std::string(4095, 'x'))},
+        {"payload too short for a count", Frame("ab")},
+    };
+    for (const Case& c : cases) EXPECT_FALSE(DecodeHandOver(c.frame)) << c.what;
+    // A size past the limit is refused from its header alone, before anything is kept.
+    EXPECT_EQ(HandOverBytesMissing("ZKH1" + U32(posix::kMaxHandOverBytes + 1)), -1);
+    EXPECT_EQ(HandOverBytesMissing("XK"), -1);
+}
+
+// A private runtime folder and display of its own, and the waiting for children.
+class HandOverSocketTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        signal(SIGCHLD, SIG_DFL);
+        chmod(dir_.str().c_str(), 0700);
+        setenv("XDG_RUNTIME_DIR", dir_.str().c_str(), 1);
+        setenv("DISPLAY", ":96", 1);
+    }
+    // Runs `send` in a child process; its result comes back as the exit status.
+    pid_t Sender(const std::function<HandOverResult()>& send) {
+        const pid_t pid = fork();
+        if (pid == 0) _exit(static_cast<int>(send()));
+        return pid;
+    }
+    static HandOverResult Result(pid_t pid) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        return static_cast<HandOverResult>(WIFEXITED(status) ? WEXITSTATUS(status) : 99);
+    }
+    // The next connection, read until whole or broken.
+    static posix::HandOverConnection::State Receive(posix::HandOverConnection& connection) {
+        for (;;) {
+            pollfd p{connection.fd(), POLLIN, 0};
+            if (poll(&p, 1, 5000) <= 0) return posix::HandOverConnection::State::Broken;
+            const auto state = connection.Read();
+            if (state != posix::HandOverConnection::State::Reading) return state;
+        }
+    }
+    static bool Waiting(int listenFd) {
+        pollfd p{listenFd, POLLIN, 0};
+        return poll(&p, 1, 5000) == 1;
+    }
+    testing::TempDir dir_;
+};
+
+TEST_F(HandOverSocketTest, TheRunningCopyTakesThePathsAndAnswers) {
+    ASSERT_FALSE(posix::AnotherInstanceRuns());  // this process is the running copy
+    const Paths paths = {"/tmp/a b", "/tmp/\xe6\x97\xa5"};
+    // The sender comes before anyone listens, as when copies start at once.
+    const pid_t sender = Sender([&] { return posix::SendToRunningCopy(paths, 5000); });
+    usleep(200 * 1000);
+    const int listenFd = posix::ListenForHandOvers(posix::HandOverSocketPath());
+    ASSERT_GE(listenFd, 0);
+    ASSERT_TRUE(Waiting(listenFd));
+    posix::HandOverConnection connection(listenFd);
+    ASSERT_GE(connection.fd(), 0);
+    ASSERT_EQ(Receive(connection), posix::HandOverConnection::State::Whole);
+    EXPECT_EQ(connection.paths(), paths);
+    connection.Answer(true);
+    EXPECT_EQ(Result(sender), HandOverResult::Taken);
+
+    const pid_t refused = Sender([&] { return posix::SendToRunningCopy({"/x"}, 5000); });
+    ASSERT_TRUE(Waiting(listenFd));
+    posix::HandOverConnection second(listenFd);
+    ASSERT_EQ(Receive(second), posix::HandOverConnection::State::Whole);
+    second.Answer(false);
+    EXPECT_EQ(Result(refused), HandOverResult::Refused);
+    close(listenFd);
+}
+
+TEST_F(HandOverSocketTest, ASilentCopyIsNoAnswerAndAnEndedOneLeavesTheLockFree) {
+    // A copy holds the lock but never listens: the sender gives up in time.
+    ASSERT_FALSE(posix::AnotherInstanceRuns());
+    EXPECT_EQ(Result(Sender([] { return posix::SendToRunningCopy({"/x"}, 300); })),
+              HandOverResult::NoAnswer);
+
+    // The socket a copy that has ended left behind is never taken for a live one: the
+    // free lock tells, and the sender takes it to run itself.
+    setenv("DISPLAY", ":95", 1);
+    const int stale = posix::ListenForHandOvers(posix::HandOverSocketPath());
+    ASSERT_GE(stale, 0);
+    close(stale);
+    EXPECT_EQ(Result(Sender([] { return posix::SendToRunningCopy({"/x"}, 5000); })),
+              HandOverResult::NoOtherCopy);
+}
+
+TEST_F(HandOverSocketTest, AnotherUsersHandOverIsRefused) {
+    if (getuid() != 0) GTEST_SKIP() << "needs root to start a sender as another user";
+    ASSERT_FALSE(posix::AnotherInstanceRuns());
+    // Let the other user reach the socket, which the private folder would stop first.
+    chmod(dir_.str().c_str(), 0755);
+    const std::string path = posix::HandOverSocketPath();
+    const int listenFd = posix::ListenForHandOvers(path);
+    ASSERT_GE(listenFd, 0);
+    chmod(path.c_str(), 0777);
+    // The other user's sender, by hand: its own lock and socket would be elsewhere.
+    const pid_t sender = Sender([&path] {
+        if (setgid(65534) != 0 || setuid(65534) != 0) return HandOverResult::Taken;
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        path.copy(address.sun_path, sizeof address.sun_path - 1);
+        const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+            return HandOverResult::Refused;
+        }
+        const std::string frame = EncodeHandOver({"/tmp/planted"});
+        send(fd, frame.data(), frame.size(), MSG_NOSIGNAL);
+        char answer = 0;
+        return recv(fd, &answer, 1, 0) == 1 ? HandOverResult::Taken : HandOverResult::NoAnswer;
+    });
+    ASSERT_TRUE(Waiting(listenFd));
+    posix::HandOverConnection connection(listenFd);
+    EXPECT_EQ(connection.fd(), -1);  // closed unread
+    EXPECT_EQ(Result(sender), HandOverResult::NoAnswer);
+    close(listenFd);
+}
+
+}  // namespace
+}  // namespace doredaviro
