@@ -20,5 +20,10 @@ configure_file(dist/org.doredaviro.ZivevKorvu.desktop.in
                "${CMAKE_CURRENT_BINARY_DIR}/org.doredaviro.ZivevKorvu.desktop" @ONLY)
 install(FILES "${CMAKE_CURRENT_BINARY_DIR}/org.doredaviro.ZivevKorvu.desktop"
         DESTINATION "${CMAKE_INSTALL_DATADIR}/applications")
+# Dolphin's "Zivev+Korvuに送る" for files and folders.
+configure_file(dist/org.doredaviro.ZivevKorvu.servicemenu.desktop.in
+               "${CMAKE_CURRENT_BINARY_DIR}/org.doredaviro.ZivevKorvu.servicemenu.desktop" @ONLY)
+install(FILES "${CMAKE_CURRENT_BINARY_DIR}/org.doredaviro.ZivevKorvu.servicemenu.desktop"
+        DESTINATION "${CMAKE_INSTALL_DATADIR}/kio/servicemenus")
 install(FILES resources/doredaviro.svg DESTINATION "${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps"
         RENAME org.doredaviro.ZivevKorvu.svg)

@@ -20,7 +20,12 @@ check "settings file names the installed archiver" \
   'grep -qx "Path=/usr/local/lib/doredaviro/korvu-sample" "$app/Zivev+Korvu.ini"'
 desktop="$stage/usr/local/share/applications/org.doredaviro.ZivevKorvu.desktop"
 check "desktop entry valid" 'desktop-file-validate "$desktop"'
-check "desktop entry starts the program" 'grep -qx "Exec=\"/usr/local/lib/doredaviro/Zivev+Korvu\"" "$desktop"'
+check "desktop entry starts the program with the files" \
+  'grep -qx "Exec=\"/usr/local/lib/doredaviro/Zivev+Korvu\" %F" "$desktop"'
+check "desktop entry makes it no default handler" '! grep -q "^MimeType=" "$desktop"'
+menu="$stage/usr/local/share/kio/servicemenus/org.doredaviro.ZivevKorvu.servicemenu.desktop"
+check "Dolphin's send-to entry, for files and folders" \
+  'grep -qx "Exec=\"/usr/local/lib/doredaviro/Zivev+Korvu\" %F" "$menu" && grep -qx "MimeType=all/all;" "$menu" && grep -qx "Name=Zivev+Korvuに送る" "$menu"'
 check "icon installed" '[ -s "$stage/usr/local/share/icons/hicolor/scalable/apps/org.doredaviro.ZivevKorvu.svg" ]'
 
 # A settings file the user already edited is kept on reinstall.
