@@ -201,5 +201,16 @@ TEST_F(InstanceLockTest, OtherDisplaysAndScreensOfTheSameDisplay) {
     close(holder.out);
 }
 
+TEST_F(InstanceLockTest, ALockThatCannotBeTakenLetsItRunAndSaysWhy) {
+    // Something that is no lock file stands where the lock goes.
+    ASSERT_EQ(mkdir(posix::InstanceLockPath().c_str(), 0700), 0);
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(posix::AnotherInstanceRuns());
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find(posix::InstanceLockPath()), std::string::npos) << said;
+    EXPECT_NE(said.find("running without it"), std::string::npos) << said;
+    EXPECT_FALSE(posix::HoldsInstanceLock());
+}
+
 }  // namespace
 }  // namespace doredaviro
