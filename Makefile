@@ -3,7 +3,7 @@
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: run build build-win test test-core test-asan test-win format format-check bench fuzz clean
+.PHONY: run build build-win deb test-packages test test-core test-asan test-win format format-check bench fuzz clean
 
 run: build
 	@if [ -z "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
@@ -35,6 +35,11 @@ build-win:
 	scripts/install-deps.sh win
 	scripts/win.sh build
 
+# The Debian package, in build-deb/, checked with lintian, appstreamcli and desktop-file-validate.
+deb:
+	scripts/install-deps.sh deb
+	JOBS=$(JOBS) scripts/deb.sh
+
 test-win:
 	scripts/install-deps.sh win
 	scripts/win.sh test
@@ -60,4 +65,4 @@ fuzz:
 	@echo "run: build-fuzz/fuzz/ini_fuzz -max_total_time=600 fuzz/corpus-run fuzz/corpus"
 
 clean:
-	rm -rf build build-test build-asan build-bench build-fuzz build-win64 build-win32
+	rm -rf build build-test build-asan build-bench build-fuzz build-win64 build-win32 build-deb
