@@ -44,6 +44,15 @@ test-win:
 	scripts/install-deps.sh win
 	scripts/win.sh test
 
+# The Debian package installed and tried in a throwaway Debian 12 root (as root: it uses chroot);
+# the Windows installer is tried in test-win already.
+test-packages: deb
+	scripts/install-deps.sh packages
+	cmake -S . -B build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDOREDAVIRO_WERROR=ON $(CMAKE_FLAGS)
+	cmake --build build-test -j $(JOBS) --target drag_source
+	tests/packages/deb_test.sh build-deb/doredaviro_$$(head -n1 VERSION)_$$(dpkg --print-architecture).deb \
+	  build-test/tests/e2e/drag_source build-deb/screenshots
+
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 

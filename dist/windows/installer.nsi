@@ -121,6 +121,29 @@ Function ArchiverPageLeave
   ${EndIf}
 FunctionEnd
 
+; The program reads its settings in the system's ANSI code page. A path that code page cannot
+; spell (Japanese on a Western system) would reach it as question marks; its short name, where
+; the volume keeps one, reaches it whole.
+Function SpellableArchiver
+  ${If} $Archiver == ""
+    Return
+  ${EndIf}
+  StrCpy $0 $Archiver
+  StrCpy $1 0
+  ; CP_ACP with WC_NO_BEST_FIT_CHARS: $1 becomes nonzero when a character has no place in it.
+  System::Call 'kernel32::WideCharToMultiByte(i 0, i 0x400, w r0, i -1, p 0, i 0, p 0, *i r1r1) i .r2'
+  ${If} $1 = 0
+    Return
+  ${EndIf}
+  GetFullPathName /SHORT $2 $Archiver
+  ${If} $2 != ""
+    DetailPrint "$Archiver はこのシステムの文字コードで表せないため、短い名前 $2 で設定します。"
+    StrCpy $Archiver $2
+  ${Else}
+    DetailPrint "$Archiver はこのシステムの文字コードで表せないため、${PROGRAM_NAME}から見つからないことがあります。"
+  ${EndIf}
+FunctionEnd
+
 ; The whole settings file as the installer writes it, in $0 (from the archiver's path in $0).
 !macro SettingsText un
   Function ${un}SettingsText
@@ -139,6 +162,7 @@ Section
   ${Else}
     ; UTF-16 with a byte-order mark: Windows reads such a settings file whole and hands the
     ; program its text in the ANSI code page, so a path in Japanese arrives as it was typed.
+    Call SpellableArchiver
     StrCpy $0 $Archiver
     Call SettingsText
     ClearErrors

@@ -6,6 +6,7 @@
 # The base root is made once with mmdebstrap and kept as a tarball, with the downloaded packages,
 # in the cache folder (DOREDAVIRO_CACHE, else ~/.cache/doredaviro).
 # usage: deb_test.sh DEB DRAG_SOURCE SCREENSHOT_DIR   (as root)
+[ "$(id -u)" -eq 0 ] || exec sudo "$0" "$@"
 if [ -z "${DOREDAVIRO_DEB_TEST_NS:-}" ]; then
     # A mount namespace of its own: the root's /proc cannot outlive the test.
     exec unshare --mount --propagation private env DOREDAVIRO_DEB_TEST_NS=1 "$0" "$@"

@@ -3,9 +3,9 @@
 # install naming an archiver in a folder with Japanese and a space in its name, files, shortcuts
 # and uninstall entry where they belong, the program started from its Start-menu shortcut and a
 # drop launched through the archiver from its settings, then a silent uninstall that leaves
-# nothing. Then an install without an archiver: an empty Path= and the program's own message;
-# the user edits the settings file, and neither a reinstall nor the uninstall takes it. Last, the
-# portable .zip.
+# nothing. A Japanese archiver path on a Western system. Then an install without an archiver:
+# an empty Path= and the program's own message; the user edits the settings file, and neither a
+# reinstall nor the uninstall takes it. Last, the portable .zip.
 # usage: win_installer_test.sh WINE SETUP RECORDER PROBE XDND_DROP RESOURCE_CHECK
 set -euo pipefail
 wine=$1 setup=$(realpath "$2") recorder=$3 probe=$4 xdnd=$5 resource_check=$6
@@ -138,6 +138,24 @@ wait_uninstalled || fail "the uninstall entry stays"
 [ ! -e "$app" ] || fail "after uninstalling:"$'\n'"$(listing "$app")"
 [ ! -e "$start_menu" ] && [ ! -e "$send_to" ] || fail "shortcuts left behind"
 pass "a silent uninstall leaves nothing when the settings file is as written"
+
+# On a Western system (code page 1252) the program, which reads its settings in the ANSI code
+# page, could not spell a Japanese folder: the installer writes the archiver's short name.
+mkdir -p "$drive_c/アーカイバ"
+cp "$recorder" "$drive_c/アーカイバ/korvu.exe"
+LC_ALL=C.UTF-8 "$wine" "$setup" /S '/ARCHIVER=C:\アーカイバ\korvu.exe' >/dev/null 2>&1 ||
+  fail "silent install on a Western system"
+value=$(iconv -f UTF-16 "$app/Zivev+Korvu.ini" | tr -d '\r' | sed -n 's/^Path=//p')
+LC_ALL=C grep -qix 'C:\\[ -~]*\\korvu\.exe' <<<"$value" || fail "a Western system's settings name $value"
+(cd "$work/files" && LC_ALL=C.UTF-8 exec "$wine" "$app/Zivev+Korvu.exe" >/dev/null 2>&1) &
+read -r xid _ < <(probe find) || fail "the program on a Western system did not find $value"
+xdotool windowfocus --sync "$xid"
+xdotool key F4
+probe gone || fail "F4 left the window open"
+LC_ALL=C.UTF-8 "$wine" "$(winpath "$app/uninstall.exe")" /S >/dev/null 2>&1 || fail "uninstall"
+wait_uninstalled || fail "the uninstall entry stays"
+[ ! -e "$app" ] || fail "after uninstalling:"$'\n'"$(listing "$app")"
+pass "on a Western system a Japanese archiver path is written as its short name ($value)"
 
 # No archiver named: an empty Path=, and the program says what is missing.
 run_cmd "\"$(winpath "$setup")\" /S" || fail "silent install without an archiver"
