@@ -92,7 +92,7 @@ Function ArchiverPage
   nsDialogs::Create 1018
   Pop $0
   ${NSD_CreateLabel} 0 0 100% 36u \
-    "${PROGRAM_NAME}は、リストの項目ごとにこのプログラムを起動します。$\r$\n後で変更するときは、インストール先の${INI}の「Path=」を書き換えて下さい。空のままにすると、起動時にその旨が表示されます。"
+    "${PROGRAM_NAME}は、リストの項目ごとにこのプログラムを起動します。$\r$\n後で変更するときは、インストール先の${INI}の「Path=」を書き換えて下さい。$\r$\n空のままにすると、${PROGRAM_NAME}の起動時にその旨が表示されます。"
   Pop $0
   ${NSD_CreateText} 0 44u 78% 13u "$Archiver"
   Pop $ArchiverField
