@@ -14,10 +14,15 @@ src=$out/doredaviro-$version
 rm -rf "$out"
 mkdir -p "$src"
 
-# The tree as git sees it, edits not yet committed included, less what it ignores.
-git ls-files -z --cached --others --exclude-standard |
-  while IFS= read -r -d '' f; do [ -e "$f" ] && printf '%s\0' "$f"; done |
-  tar -c --null -T - | tar -x -C "$src"
+# The tree as git sees it, edits not yet committed included, less what it ignores; outside a
+# git checkout (an unpacked tarball), all of it but the build folders.
+if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+  git ls-files -z --cached --others --exclude-standard |
+    while IFS= read -r -d '' f; do [ -e "$f" ] && printf '%s\0' "$f"; done |
+    tar -c --null -T - | tar -x -C "$src"
+else
+  tar -c --exclude='./build*' --exclude=./.git . | tar -x -C "$src"
+fi
 
 # The package's version is the tree's VERSION: the changelog entry is written here, dated by
 # the last commit so that the same tree gives the same package.
