@@ -31,7 +31,7 @@ debs=$cache/bookworm-debs
 mkdir -p "$cache" "$debs"
 if [ ! -s "$base" ]; then
     echo "making the base root $base (once)"
-    mmdebstrap --quiet --variant=apt --mode=root bookworm "$base.part" \
+    mmdebstrap --quiet --variant=apt --mode=root --format=tar bookworm "$base.part" \
         "deb http://deb.debian.org/debian bookworm main" \
         "deb http://deb.debian.org/debian bookworm-updates main" \
         "deb http://deb.debian.org/debian-security bookworm-security main" || {
@@ -52,8 +52,10 @@ leave_root() {
     fi
 }
 trap 'cleanup; leave_root' EXIT
-tar -C "$root" -xf "$base"
-mount -t proc proc "$root/proc"
+tar -C "$root" -xf "$base" && mount -t proc proc "$root/proc" || {
+    fail "unpacking the base root $base"
+    finish
+}
 cp /etc/resolv.conf "$root/etc/resolv.conf"
 in_root() { chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive "$@"; }
 # Paths of the root, less those that change on their own or belong to apt and dpkg.
