@@ -3,7 +3,7 @@
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: run build build-win test test-core test-asan test-win format format-check bench fuzz clean
+.PHONY: run build build-win deb test-packages test test-core test-asan test-win format format-check bench fuzz clean
 
 run: build
 	@if [ -z "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
@@ -35,9 +35,23 @@ build-win:
 	scripts/install-deps.sh win
 	scripts/win.sh build
 
+# The Debian package, in build-deb/, checked with lintian, appstreamcli and desktop-file-validate.
+deb:
+	scripts/install-deps.sh deb
+	JOBS=$(JOBS) scripts/deb.sh
+
 test-win:
 	scripts/install-deps.sh win
 	scripts/win.sh test
+
+# The Debian package installed and tried in a throwaway Debian 12 root (as root: it uses chroot);
+# the Windows installer is tried in test-win already.
+test-packages: deb
+	scripts/install-deps.sh packages
+	cmake -S . -B build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDOREDAVIRO_WERROR=ON $(CMAKE_FLAGS)
+	cmake --build build-test -j $(JOBS) --target drag_source
+	tests/packages/deb_test.sh build-deb/doredaviro_$$(head -n1 VERSION)_$$(dpkg --print-architecture).deb \
+	  build-test/tests/e2e/drag_source build-deb/screenshots
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
@@ -60,4 +74,4 @@ fuzz:
 	@echo "run: build-fuzz/fuzz/ini_fuzz -max_total_time=600 fuzz/corpus-run fuzz/corpus"
 
 clean:
-	rm -rf build build-test build-asan build-bench build-fuzz build-win64 build-win32
+	rm -rf build build-test build-asan build-bench build-fuzz build-win64 build-win32 build-deb

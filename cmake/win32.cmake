@@ -41,9 +41,13 @@ add_custom_command(
   COMMENT "Drawing the program icon"
   VERBATIM)
 
+# The version record's numbers and the manifest's version, from the VERSION file.
+configure_file(resources/win32/version.h.in win32-resources/doredaviro_version.h @ONLY)
+configure_file(resources/win32/Zivev+Korvu.manifest.in win32-resources/Zivev+Korvu.manifest @ONLY)
+
 set(DOREDAVIRO_RC ${CMAKE_CURRENT_SOURCE_DIR}/resources/win32/Zivev+Korvu.rc)
 set_source_files_properties(${DOREDAVIRO_RC} PROPERTIES
-  OBJECT_DEPENDS "${DOREDAVIRO_ICON};${CMAKE_CURRENT_SOURCE_DIR}/resources/win32/Zivev+Korvu.manifest")
+  OBJECT_DEPENDS "${DOREDAVIRO_ICON};${CMAKE_CURRENT_BINARY_DIR}/win32-resources/Zivev+Korvu.manifest")
 
 add_executable(zivev_korvu WIN32 app/win32_main.cpp ${DOREDAVIRO_RC} ${DOREDAVIRO_ICON})
 set_target_properties(zivev_korvu PROPERTIES OUTPUT_NAME "Zivev+Korvu")

@@ -1,22 +1,31 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a build needs, only those that are missing.
-# usage: scripts/install-deps.sh run|test|fuzz|win
+# usage: scripts/install-deps.sh run|test|fuzz|bench|win|deb|packages...
 set -eu
-what=${1:-test}
-pkgs=(cmake make g++ pkg-config qt6-base-dev libgl-dev libqt6svg6 libarchive-dev
-      fonts-ipafont-gothic)
-case "$what" in
-  run) pkgs+=(xauth) ;;
-  test) pkgs+=(libgtest-dev libgmock-dev clang-format xvfb xauth xdotool x11-utils wmctrl openbox
-               imagemagick libarchive-tools desktop-file-utils procps) ;;
-  fuzz) pkgs+=(clang libclang-rt-14-dev) ;;
-  win) pkgs=(cmake make g++ googletest wine wine64 g++-mingw-w64-x86-64 g++-mingw-w64-i686
-            binutils-mingw-w64-x86-64 libx11-dev xvfb xauth xdotool x11-utils imagemagick
-            libmagickcore-6.q16-6-extra
-            fonts-ipafont-gothic locales) ;;
-  bench) pkgs+=(xvfb xauth xdotool x11-utils findutils) ;;
-  *) echo "usage: $0 run|test|fuzz|bench|win" >&2; exit 2 ;;
-esac
+[ $# -gt 0 ] || set -- test
+linux=(cmake make g++ pkg-config qt6-base-dev libgl-dev libqt6svg6 libarchive-dev librsvg2-bin
+       fonts-ipafont-gothic)
+test=(libgtest-dev libgmock-dev clang-format xvfb xauth xdotool x11-utils wmctrl openbox
+      imagemagick libarchive-tools desktop-file-utils appstream file man-db procps)
+win=(cmake make g++ googletest wine wine64 g++-mingw-w64-x86-64 g++-mingw-w64-i686
+     binutils-mingw-w64-x86-64 libx11-dev xvfb xauth xdotool x11-utils imagemagick
+     libmagickcore-6.q16-6-extra nsis fonts-ipafont-gothic locales)
+# The Debian package's tools; its build dependencies are those of debian/control.
+deb=(dpkg-dev debhelper lintian appstream desktop-file-utils)
+pkgs=()
+for what in "$@"; do
+  case "$what" in
+    run) pkgs+=("${linux[@]}" xauth) ;;
+    test) pkgs+=("${linux[@]}" "${test[@]}") ;;
+    fuzz) pkgs+=("${linux[@]}" clang libclang-rt-14-dev) ;;
+    win) pkgs+=("${win[@]}") ;;
+    bench) pkgs+=("${linux[@]}" xvfb xauth xdotool x11-utils findutils) ;;
+    deb) pkgs+=("${linux[@]}" "${deb[@]}") ;;
+    # Both packages installed and tried: a throwaway Debian root, and Wine.
+    packages) pkgs+=("${linux[@]}" "${test[@]}" "${deb[@]}" "${win[@]}" mmdebstrap) ;;
+    *) echo "usage: $0 run|test|fuzz|bench|win|deb|packages..." >&2; exit 2 ;;
+  esac
+done
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Cross-builds the Windows program with mingw-w64 for x86-64 and i686 and, with "test", runs
-# the x86-64 build's tests under Wine (the i686 one is built and inspected, not run: 32-bit
-# Wine needs the i386 architecture).
+# Cross-builds the Windows program with mingw-w64 for x86-64 and i686, each with its installer
+# and portable .zip, and, with "test", runs the x86-64 build's tests under Wine (the i686 one is
+# built and inspected, not run: 32-bit Wine needs the i386 architecture).
 # usage: scripts/win.sh build|test
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -24,7 +24,8 @@ case "$what" in
   build)
     build "$build64" mingw-w64-x86_64.cmake -DDOREDAVIRO_TESTS=OFF
     build "$build32" mingw-w64-i686.cmake -DDOREDAVIRO_TESTS=OFF
-    echo "built: $build64/Zivev+Korvu.exe $build32/Zivev+Korvu.exe"
+    echo "built: $build64/Zivev+Korvu.exe $build32/Zivev+Korvu.exe, and beside each its installer"
+    echo "       and portable .zip (DoredAviro-$(head -n1 VERSION)-x64|x86-setup.exe, -portable.zip)"
     exit 0
     ;;
   test) ;;
@@ -35,6 +36,8 @@ build "$build64" mingw-w64-x86_64.cmake -DDOREDAVIRO_WERROR=ON -DDOREDAVIRO_TEST
 build "$build32" mingw-w64-i686.cmake -DDOREDAVIRO_WERROR=ON -DDOREDAVIRO_TESTS=OFF
 # What can be checked of the 32-bit program without running it.
 "$build64/tests/win32/resource_check" "$build32/Zivev+Korvu.exe"
+"$build64/tests/win32/resource_check" --installer "$(head -n1 VERSION)" \
+  "$build32/DoredAviro-$(head -n1 VERSION)-x86-setup.exe"
 cmake -DOBJDUMP=i686-w64-mingw32-objdump -DPROGRAM="$build32/Zivev+Korvu.exe" \
   -P tests/win32/dll_imports.cmake
 

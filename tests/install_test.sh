@@ -27,6 +27,18 @@ menu="$stage/usr/local/share/kio/servicemenus/org.doredaviro.ZivevKorvu.servicem
 check "Dolphin's send-to entry, for files and folders" \
   'grep -qx "Exec=\"/usr/local/lib/doredaviro/Zivev+Korvu\" %F" "$menu" && grep -qx "MimeType=all/all;" "$menu" && grep -qx "Name=Zivev+Korvuに送る" "$menu"'
 check "icon installed" '[ -s "$stage/usr/local/share/icons/hicolor/scalable/apps/org.doredaviro.ZivevKorvu.svg" ]'
+check "48-pixel icon drawn" \
+  'file "$stage/usr/local/share/icons/hicolor/48x48/apps/org.doredaviro.ZivevKorvu.png" | grep -q "PNG image data, 48 x 48"'
+check "bin link reaches the program" '[ "$(readlink -f "$stage/usr/local/bin/Zivev+Korvu")" = "$app/Zivev+Korvu" ]'
+metainfo="$stage/usr/local/share/metainfo/org.doredaviro.ZivevKorvu.metainfo.xml"
+check "metainfo valid, no warning" \
+  'out=$(appstreamcli validate --no-net "$metainfo" 2>&1) && ! grep "^[EW]:" <<<"$out"'
+check "metainfo launches the desktop entry" \
+  'grep -q "<launchable type=\"desktop-id\">org.doredaviro.ZivevKorvu.desktop</launchable>" "$metainfo"'
+for page in Zivev+Korvu korvu-sample; do
+  check "man page $page renders without warnings" \
+    '[ -z "$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$stage/usr/local/share/man/man1/$page.1" 2>&1 >/dev/null)" ]'
+done
 
 # A settings file the user already edited is kept on reinstall.
 echo "[Korvu Path]" >"$app/Zivev+Korvu.ini"

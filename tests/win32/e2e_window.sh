@@ -47,10 +47,10 @@ cp "$program" "$work/空/Zivev+Korvu.exe"
 app_pid=$!
 box() {  # box LINE1 LINE2: the start-up message of these lines, answered once it has stayed
   local found
-  mapfile -t found < <(probe box) || true
+  mapfile -t found < <(probe message) || true
   [ "${found[2]:-}|${found[3]:-}" = "$1|$2" ] || fail "start-up message '${found[*]:2}', not '$1 $2'"
   sleep 1
-  mapfile -t found < <(probe box 1) || true
+  mapfile -t found < <(probe message 1) || true
   [ "${found[2]:-}" = "$1" ] || fail "the start-up message '$1' closed by itself"
   xdotool windowfocus --sync "${found[0]}"
   xdotool key Return
@@ -143,7 +143,7 @@ handed=("$(winpath "$work/files/日本語.txt")" "$(winpath "$work/files/café.t
 status=0
 (cd "$work/files" && "$wine" "$work/アプリ/Zivev+Korvu.exe" "${handed[@]}" >/dev/null 2>&1) || status=$?
 [ "$status" = 0 ] || fail "the later start ended with status $status"
-probe box 1 >/dev/null && fail "the later start showed a message"
+probe message 1 >/dev/null && fail "the later start showed a message"
 wait_rows 2
 [ "$(rows)" = "$(printf '%s\n%s' "${handed[1]}" "${handed[0]}")" ] || fail "handed over: $(rows)"
 xdotool windowfocus --sync "$xid"

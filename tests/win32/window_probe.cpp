@@ -3,7 +3,8 @@
 //   window_probe rows       print the queue's rows, one a line, as UTF-8
 //   window_probe dialog [S] wait up to S seconds (30) for a message box over the window; print
 //                           its X window, title and text
-//   window_probe box [S]    the same for a message box of no window, as at start-up
+//   window_probe message [S] wait up to S seconds (30) for a message box titled with the
+//                           program's caption, with or without a main window; print as dialog
 //   window_probe focus      print the control ID of the window's focused control
 //   window_probe topmost    print 1 when the window stays on top, else 0
 //   window_probe gone       wait for the main window to close
@@ -16,6 +17,7 @@
 namespace {
 
 constexpr wchar_t kMainClass[] = L"DoredAviro.ZivevKorvu";
+constexpr wchar_t kCaption[] = L"+Korvu支援Tool  Zivev+Korvu";
 
 void Print(const std::wstring& text) {
     const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
@@ -110,14 +112,20 @@ int wmain(int argc, wchar_t** argv) {
         }
         return 0;
     }
-    if (command == L"dialog" || command == L"box") {
-        DialogSearch search{command == L"box" ? nullptr : MainWindow(), nullptr};
-        if (command == L"dialog" && !search.owner) return 1;
+    if (command == L"dialog" || command == L"message") {
+        DialogSearch search{MainWindow(), nullptr};
+        if (!search.owner && command == L"dialog") return 1;
         const int tenths = argc > 2 ? 10 * _wtoi(argv[2]) : 300;
         if (!WaitFor(
                 [&] {
-                    search.dialog = nullptr;
-                    EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&search));
+                    if (command == L"message") {
+                        search.dialog = FindWindowW(L"#32770", kCaption);
+                        if (search.dialog && !IsWindowVisible(search.dialog))
+                            search.dialog = nullptr;
+                    } else {
+                        search.dialog = nullptr;
+                        EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&search));
+                    }
                     return search.dialog != nullptr && XWindow(search.dialog) != 0;
                 },
                 tenths)) {

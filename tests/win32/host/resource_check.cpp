@@ -181,7 +181,25 @@ const Node* Child(const Node& n, const std::string& key) {
     return nullptr;
 }
 
-void CheckVersion(const std::string& record) {
+// What a version record must hold: the fixed part's file and product version, and texts.
+struct WantedVersion {
+    uint32_t high, low;  // FILEVERSION and PRODUCTVERSION, as two 32-bit halves
+    std::map<std::string, std::string> texts;
+    // Japanese texts in Unicode; NSIS records the language's own code page instead, 932.
+    unsigned codePage;
+};
+
+// The program's record: version 1.00, under the names it has always had.
+const WantedVersion kProgram{0x00010000u,
+                             0x00000000u,
+                             {{"FileVersion", "1.00"},
+                              {"ProductVersion", "1.00"},
+                              {"ProductName", "DoredAviro"},
+                              {"InternalName", "Zivev+Korvu"},
+                              {"OriginalFilename", "Zivev+Korvu.exe"}},
+                             1200};
+
+void CheckVersion(const std::string& record, const WantedVersion& wanted) {
     const Node root = ParseNode(record, 0);
     CHECK_EQ(root.key, std::string("VS_VERSION_INFO"));
     CHECK_EQ(root.value.size(), std::size_t{52});
@@ -190,23 +208,23 @@ void CheckVersion(const std::string& record) {
             return uint32_t{Get16(root.value, at)} | uint32_t{Get16(root.value, at + 2)} << 16;
         };
         CHECK_EQ(u32(0), 0xFEEF04BDu);
-        CHECK_EQ(u32(8), 0x00010000u);   // FILEVERSION 1,0
-        CHECK_EQ(u32(12), 0x00000000u);  // ,0,0
-        CHECK_EQ(u32(16), 0x00010000u);  // PRODUCTVERSION 1,0
-        CHECK_EQ(u32(20), 0x00000000u);
+        CHECK_EQ(u32(8), wanted.high);  // FILEVERSION
+        CHECK_EQ(u32(12), wanted.low);
+        CHECK_EQ(u32(16), wanted.high);  // PRODUCTVERSION
+        CHECK_EQ(u32(20), wanted.low);
         CHECK_EQ(u32(36), 0x00000001u);  // VFT_APP
     }
     const Node* strings = Child(root, "StringFileInfo");
     CHECK(strings != nullptr);
-    const Node* table = strings ? Child(*strings, "041104B0") : nullptr;
+    // Windows finds the table by its hex key in either letter case; NSIS writes lower case.
+    char upper[9], lower[9];
+    std::snprintf(upper, sizeof upper, "0411%04X", wanted.codePage);
+    std::snprintf(lower, sizeof lower, "0411%04x", wanted.codePage);
+    const Node* table = strings ? Child(*strings, upper) : nullptr;
+    if (!table && strings) table = Child(*strings, lower);
     CHECK(table != nullptr);
     if (table) {
-        const std::map<std::string, std::string> want = {{"FileVersion", "1.00"},
-                                                         {"ProductVersion", "1.00"},
-                                                         {"ProductName", "DoredAviro"},
-                                                         {"InternalName", "Zivev+Korvu"},
-                                                         {"OriginalFilename", "Zivev+Korvu.exe"}};
-        for (const auto& [key, value] : want) {
+        for (const auto& [key, value] : wanted.texts) {
             const Node* n = Child(*table, key);
             CHECK(n != nullptr);
             if (n) {
@@ -230,17 +248,18 @@ void CheckVersion(const std::string& record) {
         CHECK_EQ(translation->value.size(), std::size_t{4});
         if (translation->value.size() == 4) {
             CHECK_EQ(Get16(translation->value, 0), 0x0411);
-            CHECK_EQ(Get16(translation->value, 2), 1200);
+            CHECK_EQ(Get16(translation->value, 2), wanted.codePage);
         }
     }
 }
 
-void CheckIcon(const Resources& res) {
+void CheckIcon(const Resources& res, bool program) {
     const auto groups = res.find(14);  // RT_GROUP_ICON
     CHECK(groups != res.end() && !groups->second.empty());
     if (groups == res.end() || groups->second.empty()) return;
-    // Explorer shows the group with the lowest ID; ours must be that one.
-    CHECK_EQ(groups->second.begin()->first, 1u);
+    // Explorer shows the group with the lowest ID; the program's own must be that one (an
+    // installer has only the one NSIS gives its icon).
+    if (program) CHECK_EQ(groups->second.begin()->first, 1u);
     const std::string& dir = groups->second.begin()->second.second;
     const unsigned count = Get16(dir, 4);
     std::set<unsigned> sizes;
@@ -264,11 +283,16 @@ void CheckIcon(const Resources& res) {
     CHECK((sizes == std::set<unsigned>{16, 32, 48, 256}));
 }
 
-void CheckManifest(const Resources& res) {
+void CheckManifest(const Resources& res, bool program) {
     const auto manifests = res.find(24);  // RT_MANIFEST
     CHECK(manifests != res.end() && manifests->second.count(1) == 1);
     if (manifests == res.end() || !manifests->second.count(1)) return;
     const std::string& text = manifests->second.at(1).second;
+    // An installer must not ask for administrator rights.
+    if (!program) {
+        CHECK(text.find("level=\"asInvoker\"") != std::string::npos);
+        return;
+    }
     for (const char* needed :
          {"Microsoft.Windows.Common-Controls", "version=\"6.0.0.0\"", "6595b64144ccf1df",
           "level=\"asInvoker\"", ">PerMonitorV2<", ">true/pm<"}) {
@@ -283,12 +307,29 @@ void CheckManifest(const Resources& res) {
 
 }  // namespace
 
+// usage: resource_check PROGRAM.exe
+//        resource_check --installer MAJOR.MINOR.PATCH SETUP.exe   (an installer or uninstaller)
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s PROGRAM.exe\n", argv[0]);
+    const bool installer = argc == 4 && std::string(argv[1]) == "--installer";
+    if (argc != 2 && !installer) {
+        std::fprintf(stderr, "usage: %s PROGRAM.exe | --installer VERSION SETUP.exe\n", argv[0]);
         return 2;
     }
-    std::ifstream in(argv[1], std::ios::binary);
+    WantedVersion wanted = kProgram;
+    if (installer) {
+        unsigned major = 0, minor = 0, patch = 0;
+        if (std::sscanf(argv[2], "%u.%u.%u", &major, &minor, &patch) != 3) {
+            std::fprintf(stderr, "not a version: %s\n", argv[2]);
+            return 2;
+        }
+        wanted = {
+            major << 16 | minor,
+            patch << 16,
+            {{"FileVersion", argv[2]}, {"ProductVersion", argv[2]}, {"ProductName", "DoredAviro"}},
+            932};
+    }
+    const char* file = argv[argc - 1];
+    std::ifstream in(file, std::ios::binary);
     Image img;
     img.bytes.assign(std::istreambuf_iterator<char>(in), {});
     try {
@@ -298,14 +339,14 @@ int main(int argc, char** argv) {
         const auto versions = res.find(16);  // RT_VERSION
         CHECK(versions != res.end() && versions->second.count(1) == 1);
         if (versions != res.end() && versions->second.count(1)) {
-            CheckVersion(versions->second.at(1).second);
+            CheckVersion(versions->second.at(1).second, wanted);
         }
-        CheckIcon(res);
-        CheckManifest(res);
+        CheckIcon(res, !installer);
+        CheckManifest(res, !installer);
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "%s: %s\n", argv[1], e.what());
+        std::fprintf(stderr, "%s: %s\n", file, e.what());
         return 1;
     }
-    if (failures == 0) std::printf("%s: version record, icon and manifest as required\n", argv[1]);
+    if (failures == 0) std::printf("%s: version record, icon and manifest as required\n", file);
     return failures == 0 ? 0 : 1;
 }
