@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <iostream>
 #include <memory>
+#include <vector>
 
 namespace korvu {
 namespace {
@@ -56,6 +57,36 @@ bool wanted(archive_entry* e) {
     return type == AE_IFREG || type == AE_IFDIR || type == AE_IFLNK;
 }
 
+// What already exists at `path` in the folder being filled (the current one),
+// looked up one component at a time so that no length or link gets in the
+// way. False for names the disk writer refuses anyway (absolute, "..").
+bool find_in_output(const std::string& path, struct stat& st) {
+    std::vector<std::string> parts;
+    for (size_t at = 0; at <= path.size();) {
+        size_t slash = path.find('/', at);
+        if (slash == std::string::npos) slash = path.size();
+        std::string part = path.substr(at, slash - at);
+        if (part == "..") return false;
+        if (!part.empty() && part != ".") parts.push_back(part);
+        at = slash + 1;
+    }
+    if (parts.empty() || path[0] == '/') return false;
+    auto missing = [](int err) { return err == ENOENT || err == ENOTDIR || err == ELOOP; };
+    Fd dir(open(".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() < 0) fail_errno("cannot check " + quote(path), errno);
+    for (size_t i = 0; i + 1 < parts.size(); ++i) {
+        Fd next(openat(dir.get(), parts[i].c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (next.get() < 0) {
+            if (missing(errno)) return false;
+            fail_errno("cannot check " + quote(path), errno);
+        }
+        dir = std::move(next);
+    }
+    if (fstatat(dir.get(), parts.back().c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return true;
+    if (missing(errno)) return false;
+    fail_errno("cannot check " + quote(path), errno);
+}
+
 class Extractor {
 public:
     Extractor(archive* r, archive* w, const std::string& shown) : r_(r), w_(w), shown_(shown) {}
@@ -84,6 +115,7 @@ private:
         // Never hand out set-id or sticky bits from someone else's archive.
         archive_entry_set_perm(e, archive_entry_perm(e) & 0777);
         std::string name = entry_name(e);
+        refuse_replacing(e, name);
         int rc = archive_write_header(w_, e);
         if (rc < ARCHIVE_WARN) fail(w_, name);
         if (rc == ARCHIVE_WARN) warn(name, w_);
@@ -102,6 +134,18 @@ private:
         rc = archive_write_finish_entry(w_);
         if (rc < ARCHIVE_WARN) fail(w_, name);
         if (rc == ARCHIVE_WARN) warn(name, w_);
+    }
+
+    // The disk writer replaces an earlier symbolic link of the same name even
+    // when told never to overwrite, so every clash is looked for here. A
+    // folder listed again only adds to what is in it.
+    void refuse_replacing(archive_entry* e, const std::string& name) {
+        struct stat st;
+        if (!find_in_output(name, st)) return;
+        bool folder = archive_entry_filetype(e) == AE_IFDIR && archive_entry_hardlink(e) == nullptr;
+        if (folder && S_ISDIR(st.st_mode)) return;
+        throw Failure("cannot extract " + quote(shown_) + ": unsafe archive: " + quote(name) +
+                      " would replace an earlier entry of the same name");
     }
 
     void warn(const std::string& name, archive* a) {

@@ -55,6 +55,16 @@ no_temporaries() { [ -z "$(find "$top" -name '.korvu-*')" ]; }
 
 listing() { bsdtar -tf "$1" | LC_ALL=C sort; }
 
+# Runs the archiver on $1 and expects a failure whose message holds $2, with
+# the folder left exactly as it was.
+refused() {
+    local before
+    before=$(snapshot)
+    run "$1"
+    [[ $rc -eq 1 && -z $out && $err == *"$2"* ]]; ok "$1 is refused with '$2' (rc=$rc out=$out err=$err)"
+    [ "$(snapshot)" = "$before" ] && no_temporaries; ok "$1 leaves nothing behind"
+}
+
 make_tree() {
     mkdir -p docs/sub "docs/with space"
     echo nested >docs/sub/inner.txt
@@ -184,6 +194,19 @@ else
     grep -qx 'extract 1 blob.tar 1' <<<"$result"; ok "extracting into a full disk fails cleanly ($result)"
     grep -qx 'pack 1 blob 1' <<<"$result"; ok "packing onto a full disk fails cleanly ($result)"
 fi
+
+begin replacing_entries
+mkdir a b && ln -s ../victim a/same && echo replaced >b/same && echo ok >b/ok && mkdir b/dir
+bsdtar -cf link-then-file.tar -C a same && bsdtar -rf link-then-file.tar -C b same
+bsdtar -cf file-then-file.tar -C b same ok && bsdtar -rf file-then-file.tar -C b ok
+bsdtar -cf file-then-folder.tar -C b ok && bsdtar -rf file-then-folder.tar -C b -s ',^dir,ok,' dir
+bsdtar -cf folder-twice.tar -C b dir ok && bsdtar -rf folder-twice.tar -C b dir
+rm -r a b
+for f in link-then-file.tar file-then-file.tar file-then-folder.tar; do
+    refused "$f" "would replace an earlier entry of the same name"
+done
+run folder-twice.tar
+[[ $rc -eq 0 && -d folder-twice/dir && -f folder-twice/ok ]]; ok "a folder listed twice is fine (err=$err)"
 
 # --- errors ----------------------------------------------------------------
 
