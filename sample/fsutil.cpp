@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace korvu {
@@ -223,41 +224,86 @@ std::string TempEntry::publish(const std::function<std::string(int)>& name_for,
     throw Failure("no free name for " + quote(where + name_for(1)));
 }
 
-void remove_tree(int dirfd, const std::string& name) {
-    auto open_dir = [&] {
-        return openat(dirfd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    };
-    int fd = open_dir();
-    struct stat st;
-    if (fd < 0 && errno == EACCES && fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISDIR(st.st_mode)) {
+namespace {
+
+// An open folder of the tree being removed, made writable so that its
+// entries can go. Null if `name` is not a folder.
+DIR* open_own_folder(int dirfd, const char* name) {
+    int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    int fd = openat(dirfd, name, flags);
+    if (fd < 0 && errno == EACCES) {
         // An archive may leave folders unreadable; this only ever runs on ours.
-        fchmodat(dirfd, name.c_str(), 0700, 0);
-        fd = open_dir();
+        fchmodat(dirfd, name, 0700, 0);
+        fd = openat(dirfd, name, flags);
     }
-    if (fd < 0) {
+    if (fd < 0) return nullptr;
+    fchmod(fd, 0700);
+    DIR* d = fdopendir(fd);
+    if (d == nullptr) ::close(fd);
+    return d;
+}
+
+// Removes everything in `d` but its folders, and returns their names.
+std::vector<std::string> clear_files(DIR* d) {
+    std::vector<std::string> names;
+    while (dirent* e = readdir(d)) {
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) {
+            names.emplace_back(e->d_name);
+        }
+    }
+    std::vector<std::string> folders;
+    for (std::string& n : names) {
+        if (unlinkat(dirfd(d), n.c_str(), 0) != 0 && (errno == EISDIR || errno == EPERM)) {
+            folders.push_back(std::move(n));
+        }
+    }
+    return folders;
+}
+
+struct DirCloser {
+    void operator()(DIR* d) const { closedir(d); }
+};
+using Dir = std::unique_ptr<DIR, DirCloser>;
+
+}  // namespace
+
+// Walks down and back up through ".." holding only the current folder open,
+// and keeps just the names of folders still to visit: a tree as deep as an
+// archive can make must not need a descriptor, or a path, per level.
+void remove_tree(int dirfd, const std::string& name) {
+    struct Level {
+        std::string name;
+        std::vector<std::string> folders;
+    };
+    Dir cur(open_own_folder(dirfd, name.c_str()));
+    if (!cur) {
         unlinkat(dirfd, name.c_str(), 0);
         return;
     }
-    // Extracted folders may be read-only; we own them, so open them up first.
-    fchmod(fd, 0700);
-    DIR* d = fdopendir(fd);
-    if (d == nullptr) {
-        ::close(fd);
-        return;
-    }
-    std::vector<std::string> children;
-    while (dirent* e = readdir(d)) {
-        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) {
-            children.emplace_back(e->d_name);
+    std::vector<Level> path{{name, clear_files(cur.get())}};
+    while (!path.empty()) {
+        Level& here = path.back();
+        if (!here.folders.empty()) {
+            std::string child = std::move(here.folders.back());
+            here.folders.pop_back();
+            Dir next(open_own_folder(::dirfd(cur.get()), child.c_str()));
+            if (!next) {
+                unlinkat(::dirfd(cur.get()), child.c_str(), AT_REMOVEDIR);
+                continue;
+            }
+            cur = std::move(next);
+            path.push_back({std::move(child), clear_files(cur.get())});
+            continue;
         }
+        std::string done = std::move(here.name);
+        path.pop_back();
+        if (path.empty()) break;
+        Dir parent(open_own_folder(::dirfd(cur.get()), ".."));
+        if (!parent) return;
+        cur = std::move(parent);
+        unlinkat(::dirfd(cur.get()), done.c_str(), AT_REMOVEDIR);
     }
-    for (const std::string& child : children) {
-        if (unlinkat(fd, child.c_str(), 0) != 0 && (errno == EISDIR || errno == EPERM)) {
-            remove_tree(fd, child);
-        }
-    }
-    closedir(d);
+    cur.reset();
     unlinkat(dirfd, name.c_str(), AT_REMOVEDIR);
 }
 

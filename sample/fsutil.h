@@ -82,7 +82,8 @@ private:
     bool published_ = false;
 };
 
-// Best-effort removal of a folder tree we created; never follows symlinks.
+// Best-effort removal of a folder tree we created; never follows symlinks and
+// needs two descriptors whatever the depth.
 void remove_tree(int dirfd, const std::string& name);
 
 // "base", "base (2)", "base (3)", ...

@@ -208,6 +208,16 @@ done
 run folder-twice.tar
 [[ $rc -eq 0 && -d folder-twice/dir && -f folder-twice/ok ]]; ok "a folder listed twice is fine (err=$err)"
 
+begin deep_cleanup
+# A tree deeper than the descriptors allowed, then an entry that fails it.
+deep=$(printf 'd/%.0s' $(seq 1500))
+echo x >f && bsdtar -cf deep.tar -s ",^f\$,${deep}f," f && bsdtar -rf deep.tar -s ",^f\$,${deep}f," f
+rm f
+(ulimit -n 16 && exec "$bin" deep.tar) >"$top/out" 2>"$top/err"
+rc=$? err=$(cat "$top/err")
+[[ $rc -eq 1 && $err == *"would replace an earlier entry"* ]]; ok "refused with few descriptors (rc=$rc)"
+[ "$(ls -A)" = deep.tar ] && no_temporaries; ok "nothing left of the deep tree"
+
 # --- errors ----------------------------------------------------------------
 
 begin errors
