@@ -153,8 +153,9 @@ TempEntry::TempEntry(int dirfd, Kind kind, const std::string& where) : dirfd_(di
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string name = ".korvu-" + random_suffix() + ".tmp";
         if (kind == Kind::File) {
+            // Private from the start: what goes in may come from private files.
             int fd = openat(dirfd, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                            0666);
+                            0600);
             if (fd >= 0) {
                 name_ = name;
                 fd_ = Fd(fd);

@@ -55,8 +55,8 @@ private:
     int fd_ = -1;
 };
 
-// A hidden temporary file or folder beside the output; it is removed when the
-// guard dies unless it was published.
+// A hidden temporary file or folder beside the output, readable by its owner
+// only; it is removed when the guard dies unless it was published.
 class TempEntry {
 public:
     enum class Kind { File, Folder };

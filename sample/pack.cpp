@@ -49,12 +49,17 @@ public:
     void add(int fd, const struct stat& st, const std::string& entry_name,
              const std::string& shown) {
         check_stop();
+        shared_ &= st.st_mode;
         if (S_ISDIR(st.st_mode)) {
             add_folder(fd, st, entry_name, shown);
         } else {
             add_file(fd, st, entry_name, shown);
         }
     }
+
+    // The group and other permissions every packed file and folder has: the
+    // zip may not let anyone read what one of them kept from them.
+    mode_t shared_permissions() const { return shared_ & 077; }
 
 private:
     void write_header(const struct stat& st, const std::string& entry_name,
@@ -172,6 +177,7 @@ private:
     }
 
     archive* w_;
+    mode_t shared_ = 077;
 };
 
 }  // namespace
@@ -186,10 +192,14 @@ std::string pack(const Target& target, int fd, const struct stat& st, const std:
             throw Failure("cannot pack " + quote(shown) + ": " +
                           (w ? archive_message(w.get()) : "out of memory"));
         }
-        Packer(w.get()).add(fd, st, target.name, shown);
+        Packer packer(w.get());
+        packer.add(fd, st, target.name, shown);
         if (archive_write_close(w.get()) != ARCHIVE_OK) {
             throw Failure("cannot pack " + quote(shown) + ": " + archive_message(w.get()));
         }
+        // The temporary file was private while it filled up.
+        mode_t mode = (0666 & ~g_umask) & (0700 | packer.shared_permissions());
+        if (fchmod(tmp.fd(), mode) != 0) fail_errno("cannot pack " + quote(shown), errno);
     }
     if (fsync(tmp.fd()) != 0) fail_errno("cannot pack " + quote(shown), errno);
     tmp.close_fd();

@@ -195,6 +195,23 @@ else
     grep -qx 'pack 1 blob 1' <<<"$result"; ok "packing onto a full disk fails cleanly ($result)"
 fi
 
+begin private_sources
+old_umask=$(umask) && umask 022
+printf 'secret\n' >private.txt && chmod 600 private.txt
+printf 'shared\n' >group.txt && chmod 640 group.txt
+mkdir private && echo s >private/s && chmod 700 private
+mkdir mixed && echo a >mixed/open && echo b >mixed/closed && chmod 600 mixed/closed
+echo c >public.txt
+for item in private.txt group.txt private mixed public.txt; do run "$item"; done
+modes=$(stat -c '%n %a' private.txt.zip group.txt.zip private.zip mixed.zip public.txt.zip)
+expected='private.txt.zip 600
+group.txt.zip 640
+private.zip 600
+mixed.zip 600
+public.txt.zip 644'
+[ "$modes" = "$expected" ]; ok "no zip is more readable than what it holds ($modes)"
+umask "$old_umask"
+
 begin replacing_entries
 mkdir a b && ln -s ../victim a/same && echo replaced >b/same && echo ok >b/ok && mkdir b/dir
 bsdtar -cf link-then-file.tar -C a same && bsdtar -rf link-then-file.tar -C b same
