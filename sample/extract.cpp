@@ -170,7 +170,7 @@ private:
 }  // namespace
 
 std::optional<std::string> extract_if_archive(const Target& target, int fd,
-                                              const std::string& shown) {
+                                              const std::string& shown, const Announce& announce) {
     {
         Archive r = open_reader(fd);
         archive_entry* first = nullptr;
@@ -199,7 +199,9 @@ std::optional<std::string> extract_if_archive(const Target& target, int fd,
             tmp.close_fd();
             check_stop();
             std::string stem = archive_stem(target.name);
-            return tmp.publish([&](int n) { return numbered(stem, n); }, target.dir_prefix);
+            return tmp.publish(
+                [&](int n) { return numbered(stem, n); }, target.dir_prefix,
+                [&](const std::string& made) { announce(target.dir_prefix + made); });
         }
     }
     if (lseek(fd, 0, SEEK_SET) != 0) fail_errno("cannot read " + quote(shown), errno);

@@ -8,9 +8,9 @@
 namespace korvu {
 
 // Extracts the open regular file `fd` into a new folder beside it if it is an
-// archive, returning that folder's name. Returns nothing, with `fd` rewound,
-// when the file is not an archive.
+// archive, announces that folder and returns its name. Returns nothing, with
+// `fd` rewound, when the file is not an archive.
 std::optional<std::string> extract_if_archive(const Target& target, int fd,
-                                              const std::string& shown);
+                                              const std::string& shown, const Announce& announce);
 
 }  // namespace korvu

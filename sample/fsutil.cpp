@@ -159,6 +159,7 @@ TempEntry::TempEntry(int dirfd, Kind kind, const std::string& where) : dirfd_(di
             if (fd >= 0) {
                 name_ = name;
                 fd_ = Fd(fd);
+                remember_identity();
                 return;
             }
         } else if (mkdirat(dirfd, name.c_str(), 0700) == 0) {
@@ -171,6 +172,7 @@ TempEntry::TempEntry(int dirfd, Kind kind, const std::string& where) : dirfd_(di
                 fail_errno(what, err);
             }
             fd_ = Fd(fd);
+            remember_identity();
             return;
         }
         if (errno != EEXIST) fail_errno(what, errno);
@@ -188,8 +190,48 @@ TempEntry::~TempEntry() {
     }
 }
 
+void TempEntry::remember_identity() {
+    struct stat st;
+    if (fstat(fd_.get(), &st) == 0) dev_ = st.st_dev, ino_ = st.st_ino;
+}
+
 std::string TempEntry::publish(const std::function<std::string(int)>& name_for,
-                               const std::string& where) {
+                               const std::string& where, const Announce& announce) {
+    std::string to = place(name_for, where);
+    try {
+        announce(to);
+    } catch (...) {
+        withdraw(to);
+        throw;
+    }
+    return to;
+}
+
+// Only what is still ours goes back: the name may have been taken over since.
+void TempEntry::withdraw(const std::string& published) {
+    struct stat st;
+    if (fstatat(dirfd_, published.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || st.st_dev != dev_ ||
+        st.st_ino != ino_) {
+        return;
+    }
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = ".korvu-" + random_suffix() + ".tmp";
+        int rc = renameat2(dirfd_, published.c_str(), dirfd_, name.c_str(), RENAME_NOREPLACE);
+        if (rc != 0 && is_fallback_errno(errno) &&
+            faccessat(dirfd_, name.c_str(), F_OK, AT_SYMLINK_NOFOLLOW) != 0) {
+            rc = renameat(dirfd_, published.c_str(), dirfd_, name.c_str());
+        }
+        if (rc == 0) {
+            name_ = name;
+            published_ = false;
+            return;
+        }
+        if (errno != EEXIST) return;
+    }
+}
+
+std::string TempEntry::place(const std::function<std::string(int)>& name_for,
+                             const std::string& where) {
     const char* from = name_.c_str();
     for (int n = 1; n <= 9999; ++n) {
         std::string to = name_for(n);
@@ -318,12 +360,20 @@ std::string archive_stem(const std::string& name) {
         return (dot == std::string::npos || dot == 0 || dot + 1 == s.size()) ? s : s.substr(0, dot);
     };
     std::string stem = strip(name);
-    if (stem.size() > 4) {
+    bool tar = false;
+    if (stem.size() >= 4) {
         std::string tail = stem.substr(stem.size() - 4);
         for (char& c : tail) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-        if (tail == ".tar") stem = strip(stem);
+        tar = tail == ".tar";
+        if (tar) stem = strip(stem);
     }
-    return stem;
+    // ".zip" would name the archive itself, "..zip" a folder that cannot be
+    // made, ".tar.gz" a hidden ".tar": use what follows the leading dots.
+    bool all_extension = stem.find_first_not_of('.') == std::string::npos ||
+                         (name[0] == '.' && (stem == name || (tar && stem.size() == 4)));
+    if (!all_extension) return stem;
+    size_t first = name.find_first_not_of('.');
+    return first == std::string::npos ? "archive" : archive_stem(name.substr(first));
 }
 
 namespace {
@@ -358,6 +408,7 @@ Target locate(const std::string& path) {
         split(resolved, dir, prefix, name);
     }
     Target t;
+    t.folder_only = path.size() > 1 && path.back() == '/';
     int fd = open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) fail_errno("cannot read " + quote(path), errno);
     t.dir = Fd(fd);

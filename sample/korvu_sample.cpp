@@ -6,7 +6,8 @@
 // report.txt and report.pdf do not compete for one name; folder "docs" packs
 // to "docs.zip"; "a.tar.gz" extracts to "a/". A taken name gets " (2)",
 // " (3)", ... before the ".zip". Stdout gets one line naming what was made,
-// with control characters and invalid UTF-8 escaped.
+// with control characters and invalid UTF-8 escaped. Whatever fails, also
+// writing that line, leaves nothing behind.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -37,27 +38,55 @@ void install_handlers() {
     signal(SIGPIPE, SIG_IGN);
 }
 
-std::string run(const std::string& path) {
+// Writes the name of what was made; failing to do so fails the run.
+void announce(const std::string& created) {
+    std::string line = display(created) + "\n";
+    for (size_t done = 0; done < line.size();) {
+        ssize_t n = write(STDOUT_FILENO, line.data() + done, line.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0)
+            fail_errno("cannot write the name of " + quote(created) + " to standard output",
+                       n < 0 ? errno : EIO);
+        done += static_cast<size_t>(n);
+    }
+}
+
+void run(const std::string& path) {
     Target target = locate(path);
     std::string shown = target.dir_prefix + target.name;
-    Fd item(openat(target.dir.get(), target.name.c_str(),
-                   O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (item.get() < 0) fail_errno("cannot read " + quote(path), errno);
     struct stat st;
+    Fd item;
+    int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    if (target.folder_only) {
+        // "name/" asks for the folder, through a link to it if need be.
+        item = Fd(openat(target.dir.get(), target.name.c_str(), flags | O_DIRECTORY));
+        if (item.get() < 0) fail_errno("cannot read " + quote(path), errno);
+    } else {
+        if (fstatat(target.dir.get(), target.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            fail_errno("cannot read " + quote(path), errno);
+        }
+        if (S_ISLNK(st.st_mode)) {
+            pack(target, -1, st, shown, announce);
+            return;
+        }
+        item = Fd(openat(target.dir.get(), target.name.c_str(), flags | O_NOFOLLOW));
+        if (item.get() < 0 && errno == ELOOP)
+            throw Failure(quote(path) + " changed while it was read");
+        if (item.get() < 0) fail_errno("cannot read " + quote(path), errno);
+    }
     if (fstat(item.get(), &st) != 0) fail_errno("cannot read " + quote(path), errno);
 
-    std::string created;
     if (S_ISDIR(st.st_mode)) {
-        created = pack(target, item.get(), st, shown);
+        pack(target, item.get(), st, shown, announce);
     } else if (S_ISREG(st.st_mode)) {
         // Non-blocking only guarded the open against FIFOs.
         fcntl(item.get(), F_SETFL, fcntl(item.get(), F_GETFL) & ~O_NONBLOCK);
-        std::optional<std::string> folder = extract_if_archive(target, item.get(), shown);
-        created = folder ? *folder : pack(target, item.get(), st, shown);
+        if (!extract_if_archive(target, item.get(), shown, announce)) {
+            pack(target, item.get(), st, shown, announce);
+        }
     } else {
         throw Failure("cannot pack " + quote(path) + ": not a regular file or folder");
     }
-    return target.dir_prefix + created;
 }
 
 }  // namespace
@@ -76,8 +105,7 @@ int main(int argc, char** argv) {
 
     std::string error;
     try {
-        std::string created = run(argv[1]);
-        std::cout << display(created) << std::endl;
+        run(argv[1]);
         return 0;
     } catch (const Failure& f) {
         error = f.what();

@@ -235,6 +235,28 @@ rc=$? err=$(cat "$top/err")
 [[ $rc -eq 1 && $err == *"would replace an earlier entry"* ]]; ok "refused with few descriptors (rc=$rc)"
 [ "$(ls -A)" = deep.tar ] && no_temporaries; ok "nothing left of the deep tree"
 
+begin argument_as_given
+printf 'target\n' >file.txt && ln -s file.txt link && tar cf real.tar file.txt && ln -s real.tar tarlink
+run link
+[[ $rc -eq 0 && $out == link.zip ]]; ok "a symbolic link is packed (out=$out err=$err)"
+entry=$(bsdtar -tvf link.zip)
+[[ $entry == l*'link -> file.txt' ]]; ok "as the link itself ($entry)"
+run tarlink
+[[ $rc -eq 0 && $out == tarlink.zip && ! -e real ]]; ok "a link to an archive is not followed (out=$out)"
+refused file.txt/ "Not a directory"
+mkdir dots && cd dots || exit 1
+for name in .zip ..zip .tar.gz; do
+    echo x >x && bsdtar -cf "$name" -a x && rm x
+done
+names=$(for name in .zip ..zip .tar.gz; do run "$name"; printf '%s\n' "$out"; done)
+cd .. && rm -r dots
+[ "$names" = $'zip\nzip (2)\ntar' ]; ok "all-extension names give sensible folders ($names)"
+before=$(snapshot)
+"$bin" file.txt >/dev/full 2>"$top/err"
+rc=$? err=$(cat "$top/err")
+[[ $rc -eq 1 && "$(snapshot)" == "$before" ]]; ok "an unwritable result name fails and leaves nothing (rc=$rc $err)"
+no_temporaries; ok "no temporaries left"
+
 # --- errors ----------------------------------------------------------------
 
 begin errors
