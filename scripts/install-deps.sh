@@ -3,7 +3,7 @@
 # usage: scripts/install-deps.sh run|test|fuzz|win
 set -eu
 what=${1:-test}
-pkgs=(cmake make g++ pkg-config qt6-base-dev libgl-dev libqt6svg6 libarchive-dev
+pkgs=(cmake make g++ pkg-config qt6-base-dev libgl-dev libqt6svg6 libarchive-dev zlib1g-dev
       fonts-ipafont-gothic)
 case "$what" in
   run) pkgs+=(xauth) ;;

@@ -177,6 +177,34 @@ printf 'PK\003\004 and then nothing sensible follows' >broken.zip
 run broken.zip
 [[ $rc -ne 0 && -n $err ]]; ok "refused (rc=$rc)"
 [ "$(ls -A)" = broken.zip ]; ok "nothing created"
+# Damage the test archives in their data, where the library's own checks
+# alone miss it or only warn.
+head -c 300k /dev/urandom >noise && printf 'hello world, hello\n' >hello.txt
+bsdtar -cf - --format zip --options zip:compression=store hello.txt >crc.zip
+at=$(grep -obUa 'hello world' crc.zip | head -1 | cut -d: -f1)
+printf J | dd of=crc.zip bs=1 seek="$at" conv=notrunc status=none
+tar czf flipped.tar.gz noise hello.txt
+printf '\125' | dd of=flipped.tar.gz bs=1 seek=150000 conv=notrunc status=none
+tar cf whole.tar hello.txt noise && head -c $((1024 + 512 + 300 * 1024)) whole.tar >cut.tar
+tar czf bad-start.tar.gz hello.txt
+printf '\377\377\377' | dd of=bad-start.tar.gz bs=1 seek=10 conv=notrunc status=none
+cp broken.zip looks-like-zip.dat
+rm broken.zip noise
+refused crc.zip "'hello.txt': ZIP bad CRC"
+refused flipped.tar.gz "damaged gzip data"
+refused cut.tar "ends early, after 'noise'"
+refused bad-start.tar.gz "damaged"
+refused looks-like-zip.dat "damaged or not a supported archive"
+rm -- *
+printf 'plain text\n' >notes.txt && gzip notes.txt
+run notes.txt.gz
+[[ $rc -eq 0 && $out == notes.txt.gz.zip ]]; ok "an intact .gz of a text is packed (out=$out err=$err)"
+cmp -s notes.txt.gz <(bsdtar -xOf notes.txt.gz.zip); ok "with its bytes unchanged"
+printf 'x\n' >x && { tar cf - x; head -c 4096 /dev/zero; } | gzip >padded.tar.gz && bsdtar -cJf xz.tar.xz x
+run padded.tar.gz
+[[ $rc -eq 0 && -f padded/x ]]; ok "zero padding after the gzip data is no damage (err=$err)"
+run xz.tar.xz
+cmp -s x xz/x; ok "an intact .tar.xz extracts (rc=$rc err=$err)"
 
 begin disk_full
 head -c 150k /dev/urandom >blob && tar cf blob.tar blob
@@ -194,6 +222,30 @@ else
     grep -qx 'extract 1 blob.tar 1' <<<"$result"; ok "extracting into a full disk fails cleanly ($result)"
     grep -qx 'pack 1 blob 1' <<<"$result"; ok "packing onto a full disk fails cleanly ($result)"
 fi
+
+# --- what is not run, read or opened --------------------------------------
+
+begin outside_programs
+# Decompressors that are outside programs, planted where a PATH search finds them.
+mkdir bin
+for prog in lzop lrzip grzip; do
+    printf '#!/bin/sh\ntouch "%s/ran-%s"\ncat\n' "$PWD" "$prog" >"bin/$prog"
+    chmod +x "bin/$prog" && cp "bin/$prog" .
+done
+printf '\211LZO\000\r\n\032\n%0100d' 0 >a.tar.lzo
+printf 'LRZI\000\006%0100d' 0 >a.tar.lrz
+printf 'GRZipII\000\002\004:)%0100d' 0 >a.tar.grz
+for f in a.tar.lzo a.tar.lrz a.tar.grz; do
+    PATH=":$PWD/bin:$PATH" refused "$f" "only an outside program can read"
+done
+[ -z "$(ls ran-* 2>/dev/null)" ]; ok "no outside program ran"
+rm -r -- *
+printf 'inside\n' >inside.txt
+bsdtar -cf inside.uu --uuencode inside.txt && bsdtar -cf web.warc --format warc inside.txt
+for f in inside.uu web.warc; do
+    run "$f"
+    [[ $rc -eq 0 && $out == "$f.zip" ]]; ok "$f is packed like any file (out=$out err=$err)"
+done
 
 begin private_sources
 old_umask=$(umask) && umask 022
