@@ -88,8 +88,8 @@ bool find_in_output(const std::string& path, struct stat& st) {
 
 class Extractor {
 public:
-    Extractor(archive* r, archive* w, Decoder* decoder, const std::string& shown)
-        : r_(r), w_(w), decoder_(decoder), shown_(shown) {}
+    Extractor(archive* r, archive* w, Decoder* decoder, Budget& budget, const std::string& shown)
+        : r_(r), w_(w), decoder_(decoder), budget_(budget), shown_(shown) {}
 
     void run(archive_entry* e, int rc) {
         bool tar = (archive_format(r_) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_TAR;
@@ -136,6 +136,9 @@ private:
         // Never hand out set-id or sticky bits from someone else's archive.
         archive_entry_set_perm(e, archive_entry_perm(e) & 0777);
         refuse_replacing(e, name);
+        // Counted at the declared size, which a sparse entry also has.
+        la_int64_t declared = archive_entry_size_is_set(e) ? archive_entry_size(e) : 0;
+        budget_.begin_entry(name, declared > 0 ? static_cast<std::uint64_t>(declared) : 0);
         int rc = archive_write_header(w_, e);
         if (rc < ARCHIVE_WARN) fail(w_, name);
         if (rc == ARCHIVE_WARN) warn(name, w_);
@@ -146,6 +149,7 @@ private:
             rc = archive_read_data_block(r_, &buf, &size, &offset);
             if (rc == ARCHIVE_EOF) break;
             if (rc != ARCHIVE_OK) fail(r_, name);
+            budget_.grow_entry(static_cast<std::uint64_t>(offset) + size);
             // A failed write() is only a warning to the library; for us it is lost data.
             if (archive_write_data_block(w_, buf, size, offset) < ARCHIVE_OK) fail(w_, name);
             check_stop();
@@ -195,13 +199,15 @@ private:
     archive* r_;
     archive* w_;
     Decoder* decoder_;
+    Budget& budget_;
     const std::string& shown_;
 };
 
 }  // namespace
 
-std::optional<std::string> extract_if_archive(const Target& target, int fd,
-                                              const std::string& shown, const Announce& announce) {
+std::optional<std::string> extract_if_archive(const Target& target, int fd, const struct stat& st,
+                                              const std::string& shown, const Limits& limits,
+                                              const Announce& announce) {
     Sniffed sniffed = sniff(fd);
     if (sniffed.outside_only) {
         throw Failure("cannot extract " + quote(shown) + ": it is " + sniffed.compression +
@@ -210,9 +216,10 @@ std::optional<std::string> extract_if_archive(const Target& target, int fd,
     }
     bool looks_like_archive = sniffed.container || named_like_archive(target.name);
     {
+        Budget budget(limits, static_cast<std::uint64_t>(st.st_size), target.dir.get(), shown);
         std::unique_ptr<Decoder> decoder;
         try {
-            decoder = Decoder::open(fd, sniffed);
+            decoder = Decoder::open(fd, sniffed, budget);
         } catch (const Damaged& d) {
             throw Failure("cannot extract " + quote(shown) + ": it is damaged: " + d.what());
         }
@@ -244,7 +251,7 @@ std::optional<std::string> extract_if_archive(const Target& target, int fd,
                 Archive w(archive_write_disk_new(), archive_write_free);
                 if (!w) throw Failure("out of memory");
                 archive_write_disk_set_options(w.get(), kDiskFlags);
-                Extractor(r.get(), w.get(), decoder.get(), shown).run(first, rc);
+                Extractor(r.get(), w.get(), decoder.get(), budget, shown).run(first, rc);
             }
             if (old_cwd.get() >= 0 && fchdir(old_cwd.get()) != 0) {
                 fail_errno("cannot extract " + quote(shown), errno);

@@ -20,6 +20,7 @@
 
 #include "extract.h"
 #include "fsutil.h"
+#include "limits.h"
 #include "pack.h"
 
 namespace {
@@ -38,6 +39,30 @@ void install_handlers() {
     signal(SIGPIPE, SIG_IGN);
 }
 
+std::string help() {
+    return "usage: korvu-sample PATH\n"
+           "\n"
+           "If PATH is an archive, extracts it into a new folder beside it; otherwise\n"
+           "packs the file or folder into a new .zip beside it. Nothing existing is\n"
+           "ever replaced, a symbolic link is packed as the link, and the one line\n"
+           "written to standard output names what was made.\n"
+           "\n"
+           "Extraction stops, and removes what it wrote, before the output would\n"
+           "  - exceed " +
+           std::to_string(Limits::kDefaultRatio) +
+           " times the archive's size (any archive may give " + human_size(Limits::kRatioFloor) +
+           ");\n"
+           "    KORVU_MAX_RATIO=N allows N times instead, and 0 lifts the limit;\n"
+           "  - leave less than " +
+           std::to_string(Limits::kKeepFreePercent) + "% of the file system (at most " +
+           human_size(Limits::kKeepFreeCap) +
+           "), or of its inodes, free;\n"
+           "    KORVU_KEEP_FREE=SIZE keeps SIZE free instead (bytes, or with K, M, G, T, P).\n"
+           "Damaged archives are an error, and only built-in decompressors are used.\n"
+           "\n"
+           "Exit status: 0 when done, 1 on failure, 2 on wrong usage.\n";
+}
+
 // Writes the name of what was made; failing to do so fails the run.
 void announce(const std::string& created) {
     std::string line = display(created) + "\n";
@@ -51,7 +76,7 @@ void announce(const std::string& created) {
     }
 }
 
-void run(const std::string& path) {
+void run(const std::string& path, const Limits& limits) {
     Target target = locate(path);
     std::string shown = target.dir_prefix + target.name;
     struct stat st;
@@ -81,7 +106,7 @@ void run(const std::string& path) {
     } else if (S_ISREG(st.st_mode)) {
         // Non-blocking only guarded the open against FIFOs.
         fcntl(item.get(), F_SETFL, fcntl(item.get(), F_GETFL) & ~O_NONBLOCK);
-        if (!extract_if_archive(target, item.get(), shown, announce)) {
+        if (!extract_if_archive(target, item.get(), st, shown, limits, announce)) {
             pack(target, item.get(), st, shown, announce);
         }
     } else {
@@ -92,8 +117,12 @@ void run(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::string(argv[1]) == "--help") {
+        std::cout << help();
+        return std::cout.flush() ? 0 : 1;
+    }
     if (argc != 2) {
-        std::cerr << "usage: korvu-sample PATH\n";
+        std::cerr << "usage: korvu-sample PATH  (korvu-sample --help tells more)\n";
         return 2;
     }
     g_umask = umask(0);
@@ -105,7 +134,7 @@ int main(int argc, char** argv) {
 
     std::string error;
     try {
-        run(argv[1]);
+        run(argv[1], Limits::from_environment());
         return 0;
     } catch (const Failure& f) {
         error = f.what();

@@ -96,7 +96,7 @@ ssize_t read_some(int fd, void* buf, size_t size) {
 // zlib checks each member's CRC and length, which the library's gzip filter skips.
 class GzipDecoder : public Decoder {
 public:
-    GzipDecoder(int fd) : fd_(fd), in_(1 << 16), out_(1 << 16) {
+    GzipDecoder(int fd, Budget& budget) : Decoder(budget), fd_(fd), in_(1 << 16), out_(1 << 16) {
         if (inflateInit2(&zs_, 15 + 16) != Z_OK) throw Failure("out of memory");
     }
     ~GzipDecoder() override { inflateEnd(&zs_); }
@@ -163,7 +163,7 @@ private:
 // One of the library's in-process filters, read through its "raw" format.
 class LibraryDecoder : public Decoder {
 public:
-    explicit LibraryDecoder(Archive a) : a_(std::move(a)) {}
+    LibraryDecoder(Archive a, Budget& budget) : Decoder(budget), a_(std::move(a)) {}
 
 private:
     size_t next(const void** buf) override {
@@ -219,8 +219,8 @@ bool named_like_archive(const std::string& name) {
     return dot >= 5 && n.compare(dot - 4, 4, ".tar") == 0;
 }
 
-std::unique_ptr<Decoder> Decoder::open(int fd, const Sniffed& sniffed) {
-    if (sniffed.compression == "gzip") return std::make_unique<GzipDecoder>(fd);
+std::unique_ptr<Decoder> Decoder::open(int fd, const Sniffed& sniffed, Budget& budget) {
+    if (sniffed.compression == "gzip") return std::make_unique<GzipDecoder>(fd, budget);
     Archive a(archive_read_new(), archive_read_free);
     if (!a) throw Failure("out of memory");
     for (const Filter& f : kFilters) {
@@ -233,7 +233,7 @@ std::unique_ptr<Decoder> Decoder::open(int fd, const Sniffed& sniffed) {
         if (archive_read_next_header(a.get(), &entry) != ARCHIVE_OK) {
             throw Damaged(archive_message(a.get()));
         }
-        return std::unique_ptr<Decoder>(new LibraryDecoder(std::move(a)));
+        return std::unique_ptr<Decoder>(new LibraryDecoder(std::move(a), budget));
     }
     if (!sniffed.compression.empty()) {
         throw Damaged(rc == ARCHIVE_OK ? "not valid " + sniffed.compression + " data"
@@ -249,8 +249,7 @@ int Decoder::attach(archive* a) { return archive_read_open(a, this, nullptr, fee
 la_ssize_t Decoder::feed(archive* a, void* self, const void** buf) {
     auto* d = static_cast<Decoder*>(self);
     try {
-        check_stop();
-        return static_cast<la_ssize_t>(d->next(buf));
+        return static_cast<la_ssize_t>(d->counted(buf));
     } catch (const Damaged& e) {
         d->damage_ = e.what();
     } catch (...) {
@@ -260,6 +259,14 @@ la_ssize_t Decoder::feed(archive* a, void* self, const void** buf) {
     return -1;
 }
 
+size_t Decoder::counted(const void** buf) {
+    check_stop();
+    size_t n = next(buf);
+    total_ += n;
+    budget_.decoded(total_);
+    return n;
+}
+
 std::string Decoder::failure() {
     if (pending_) std::rethrow_exception(pending_);
     return damage_;
@@ -267,9 +274,8 @@ std::string Decoder::failure() {
 
 void Decoder::drain() {
     const void* buf;
-    do {
-        check_stop();
-    } while (next(&buf) > 0);
+    while (counted(&buf) > 0) {
+    }
 }
 
 }  // namespace korvu

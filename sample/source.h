@@ -14,6 +14,7 @@
 #include <string>
 
 #include "fsutil.h"
+#include "limits.h"
 
 namespace korvu {
 
@@ -39,7 +40,7 @@ public:
     // A decoder for the compression `fd` starts with, or null (with `fd`
     // rewound) when it starts with none that is built in. Throws Damaged when
     // the compressed stream cannot even be started.
-    static std::unique_ptr<Decoder> open(int fd, const Sniffed& sniffed);
+    static std::unique_ptr<Decoder> open(int fd, const Sniffed& sniffed, Budget& budget);
 
     // Lets the archive library read from this decoder. Its errors reach the
     // library as a plain read error; fail() gives back the real one.
@@ -51,13 +52,16 @@ public:
     void drain();
 
 protected:
-    Decoder() = default;
+    explicit Decoder(Budget& budget) : budget_(budget) {}
     // Next decoded bytes, none at the end.
     virtual size_t next(const void** buf) = 0;
 
 private:
+    size_t counted(const void** buf);
     static la_ssize_t feed(archive* a, void* self, const void** buf);
 
+    Budget& budget_;
+    unsigned long long total_ = 0;
     std::string damage_;
     std::exception_ptr pending_;
 };

@@ -32,6 +32,7 @@ ok() {
 
 # Each case gets its own empty folder as the current directory.
 begin() {
+    [ -n "${TIMING:-}" ] && echo "$SECONDS ${case_name:-}" >&2
     case_name=$1
     mkdir "$top/$1"
     cd "$top/$1" || exit 1
@@ -206,21 +207,44 @@ run padded.tar.gz
 run xz.tar.xz
 cmp -s x xz/x; ok "an intact .tar.xz extracts (rc=$rc err=$err)"
 
+# --- limits ----------------------------------------------------------------
+
+begin limits
+# Both archives are tiny; their one entry is not: 1 TiB of holes, 20 MiB of zeros.
+truncate -s 1T sparse && tar -cSf sparse.tar sparse && rm sparse
+truncate -s 20M zeros && bsdtar -cf zeros.zip --format zip zeros && rm zeros
+[ "$(stat -c %s sparse.tar)" -lt 100000 ]; ok "sparse.tar is small"
+refused sparse.tar "'sparse' would make the output more than 200 times the archive's size"
+refused zeros.zip "set KORVU_MAX_RATIO to allow more"
+tar cf small.tar sparse.tar
+KORVU_KEEP_FREE=1000P refused small.tar "would leave less than 1000.0 PiB free"
+KORVU_MAX_RATIO=lots refused zeros.zip "KORVU_MAX_RATIO must be a whole number"
+KORVU_MAX_RATIO=2000 run zeros.zip
+[[ $rc -eq 0 && $(stat -c %s zeros/zeros) -eq $((20 << 20)) ]]; ok "KORVU_MAX_RATIO raises the limit (err=$err)"
+
 begin disk_full
 head -c 150k /dev/urandom >blob && tar cf blob.tar blob
+head -c 700k /dev/zero >zeros && tar czf zeros.tar.gz zeros
 # A private mount namespace gives a small file system without needing root.
 result=$(unshare -rm bash -c '
     mkdir full && mount -t tmpfs -o size=256k tmpfs full || exit 99
     cp blob.tar full/ && "$1" full/blob.tar >/dev/null 2>err
-    echo "extract $? $(ls -A full | tr "\n" " ")$(grep -c "No space left" err)"
+    echo "extract $? $(ls -A full | tr "\n" " ")$(grep -c "free on the file system" err)"
     rm full/blob.tar && cp blob full/ && "$1" full/blob >/dev/null 2>err
     echo "pack $? $(ls -A full | tr "\n" " ")$(grep -c "No space left" err)"
+    umount full && mount -t tmpfs -o size=1m tmpfs full && cp zeros.tar.gz full/
+    KORVU_KEEP_FREE=512K "$1" full/zeros.tar.gz >/dev/null 2>err
+    echo "keep 512K $? $(ls -A full | tr "\n" " ")$(grep -c "less than 512.0 KiB free" err)"
+    "$1" full/zeros.tar.gz >/dev/null 2>err
+    echo "default $? $(ls -A full | tr "\n" " ")$(cmp zeros full/zeros/zeros && echo same)"
 ' _ "$bin" 2>/dev/null)
 if [ $? -eq 99 ] || [ -z "$result" ]; then
     echo "SKIP [$case_name]: cannot mount a small file system here" >&2
 else
-    grep -qx 'extract 1 blob.tar 1' <<<"$result"; ok "extracting into a full disk fails cleanly ($result)"
+    grep -qx 'extract 1 blob.tar 1' <<<"$result"; ok "extracting past the free space is refused ($result)"
     grep -qx 'pack 1 blob 1' <<<"$result"; ok "packing onto a full disk fails cleanly ($result)"
+    grep -qx 'keep 512K 1 zeros.tar.gz 1' <<<"$result"; ok "KORVU_KEEP_FREE is honoured ($result)"
+    grep -qx 'default 0 zeros zeros.tar.gz same' <<<"$result"; ok "what fits is extracted ($result)"
 fi
 
 # --- what is not run, read or opened --------------------------------------
@@ -308,6 +332,8 @@ before=$(snapshot)
 rc=$? err=$(cat "$top/err")
 [[ $rc -eq 1 && "$(snapshot)" == "$before" ]]; ok "an unwritable result name fails and leaves nothing (rc=$rc $err)"
 no_temporaries; ok "no temporaries left"
+run --help
+[[ $rc -eq 0 && $out == *"200 times"* && $out == *KORVU_MAX_RATIO* && $out == *KORVU_KEEP_FREE* ]]; ok "--help states the limits"
 
 # --- errors ----------------------------------------------------------------
 
