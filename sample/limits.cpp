@@ -84,16 +84,21 @@ Budget::Budget(const Limits& limits, std::uint64_t archive_size, int dirfd,
     room_ = avail > keep_free_ ? avail - keep_free_ : 0;
     // Some file systems have no fixed number of inodes and report none.
     if (vfs.f_files > 0) {
-        std::uint64_t keep = vfs.f_files / 100 * Limits::kKeepFreePercent;
+        const std::uint64_t p = Limits::kKeepFreePercent;
+        std::uint64_t keep = vfs.f_files / 100 * p + (vfs.f_files % 100 * p + 99) / 100;
         inode_room_ = vfs.f_favail > keep ? vfs.f_favail - keep : 0;
     }
+    // The new folder itself.
+    entries_ = 1;
+    done_disk_ = block_;
 }
 
 void Budget::begin_entry(const std::string& name, std::uint64_t size) {
-    if (entries_ > 0) {
+    if (in_entry_) {
         done_data_ += entry_size_;
         done_disk_ += (std::max<std::uint64_t>(entry_size_, 1) + block_ - 1) / block_ * block_;
     }
+    in_entry_ = true;
     entry_ = name;
     entry_size_ = size;
     ++entries_;

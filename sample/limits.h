@@ -54,6 +54,7 @@ private:
     std::uint64_t block_;
     std::optional<std::uint64_t> inode_room_;
 
+    bool in_entry_ = false;
     std::string entry_;
     std::uint64_t entry_size_ = 0;
     std::uint64_t done_data_ = 0;

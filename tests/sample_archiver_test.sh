@@ -206,6 +206,14 @@ run padded.tar.gz
 [[ $rc -eq 0 && -f padded/x ]]; ok "zero padding after the gzip data is no damage (err=$err)"
 run xz.tar.xz
 cmp -s x xz/x; ok "an intact .tar.xz extracts (rc=$rc err=$err)"
+# The first member holds a tar without its end blocks, as when appending.
+{ tar cf - x | head -c 1024 | gzip; printf 'y\n' >y && tar cf - y | gzip; } >members.tar.gz
+run members.tar.gz
+[[ $rc -eq 0 && -f members/x && -f members/y ]]; ok "gzip members one after another are one archive (err=$err)"
+head -c 400k /dev/urandom >noise && bsdtar -cJf cut.tar.xz noise && truncate -s 300k cut.tar.xz
+{ gzip -c xz.tar.xz; echo trailing; } >junk.tar.gz
+refused cut.tar.xz "'noise'"
+refused junk.tar.gz "unexpected data after the gzip data"
 
 # --- limits ----------------------------------------------------------------
 
@@ -221,10 +229,18 @@ KORVU_KEEP_FREE=1000P refused small.tar "would leave less than 1000.0 PiB free"
 KORVU_MAX_RATIO=lots refused zeros.zip "KORVU_MAX_RATIO must be a whole number"
 KORVU_MAX_RATIO=2000 run zeros.zip
 [[ $rc -eq 0 && $(stat -c %s zeros/zeros) -eq $((20 << 20)) ]]; ok "KORVU_MAX_RATIO raises the limit (err=$err)"
+rm -r zeros
+# Read as a stream, the zip gives no size up front: its entry is stopped as it grows.
+gzip -c zeros.zip >streamed.zip.gz
+refused streamed.zip.gz "'zeros' would make the output more than 200 times"
+# Nothing to write, but 20 MiB of zeros to decompress after the end of the tar.
+{ tar cf - small.tar; head -c 20M /dev/zero; } | gzip >tail.tar.gz
+refused tail.tar.gz "it expands to more than 200 times its size"
 
 begin disk_full
 head -c 150k /dev/urandom >blob && tar cf blob.tar blob
 head -c 700k /dev/zero >zeros && tar czf zeros.tar.gz zeros
+mkdir many && touch many/{1..40} && tar cf many.tar many
 # A private mount namespace gives a small file system without needing root.
 result=$(unshare -rm bash -c '
     mkdir full && mount -t tmpfs -o size=256k tmpfs full || exit 99
@@ -237,6 +253,9 @@ result=$(unshare -rm bash -c '
     echo "keep 512K $? $(ls -A full | tr "\n" " ")$(grep -c "less than 512.0 KiB free" err)"
     "$1" full/zeros.tar.gz >/dev/null 2>err
     echo "default $? $(ls -A full | tr "\n" " ")$(cmp zeros full/zeros/zeros && echo same)"
+    umount full && mount -t tmpfs -o size=1m,nr_inodes=30 tmpfs full && cp many.tar full/
+    "$1" full/many.tar >/dev/null 2>err
+    echo "inodes $? $(ls -A full | tr "\n" " ")$(grep -c "inodes free" err)"
 ' _ "$bin" 2>/dev/null)
 if [ $? -eq 99 ] || [ -z "$result" ]; then
     echo "SKIP [$case_name]: cannot mount a small file system here" >&2
@@ -245,6 +264,7 @@ else
     grep -qx 'pack 1 blob 1' <<<"$result"; ok "packing onto a full disk fails cleanly ($result)"
     grep -qx 'keep 512K 1 zeros.tar.gz 1' <<<"$result"; ok "KORVU_KEEP_FREE is honoured ($result)"
     grep -qx 'default 0 zeros zeros.tar.gz same' <<<"$result"; ok "what fits is extracted ($result)"
+    grep -qx 'inodes 1 many.tar 1' <<<"$result"; ok "running out of inodes is refused ($result)"
 fi
 
 # --- what is not run, read or opened --------------------------------------
@@ -310,6 +330,11 @@ rm f
 rc=$? err=$(cat "$top/err")
 [[ $rc -eq 1 && $err == *"would replace an earlier entry"* ]]; ok "refused with few descriptors (rc=$rc)"
 [ "$(ls -A)" = deep.tar ] && no_temporaries; ok "nothing left of the deep tree"
+# Folders an archive leaves unreadable and unwritable go as well.
+mkdir -p locked/in && echo x >locked/in/f && chmod 000 locked/in && chmod 500 locked
+bsdtar -cf locked.tar locked && bsdtar -rf locked.tar locked/in/f 2>/dev/null
+chmod -R u+rwx locked && rm -r locked
+refused locked.tar "would replace an earlier entry"
 
 begin argument_as_given
 printf 'target\n' >file.txt && ln -s file.txt link && tar cf real.tar file.txt && ln -s real.tar tarlink
@@ -331,6 +356,12 @@ before=$(snapshot)
 "$bin" file.txt >/dev/full 2>"$top/err"
 rc=$? err=$(cat "$top/err")
 [[ $rc -eq 1 && "$(snapshot)" == "$before" ]]; ok "an unwritable result name fails and leaves nothing (rc=$rc $err)"
+"$bin" real.tar >/dev/full 2>"$top/err"
+rc=$?
+[[ $rc -eq 1 && "$(snapshot)" == "$before" ]]; ok "so does an extraction (rc=$rc)"
+mkdir folder && echo in >folder/in && ln -s folder folderlink
+run folderlink/
+[[ $rc -eq 0 && $(listing folderlink.zip) == $'folderlink/\nfolderlink/in' ]]; ok "'link/' packs the folder (out=$out)"
 no_temporaries; ok "no temporaries left"
 run --help
 [[ $rc -eq 0 && $out == *"200 times"* && $out == *KORVU_MAX_RATIO* && $out == *KORVU_KEEP_FREE* ]]; ok "--help states the limits"
