@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace korvu {
@@ -152,11 +153,13 @@ TempEntry::TempEntry(int dirfd, Kind kind, const std::string& where) : dirfd_(di
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string name = ".korvu-" + random_suffix() + ".tmp";
         if (kind == Kind::File) {
+            // Private from the start: what goes in may come from private files.
             int fd = openat(dirfd, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                            0666);
+                            0600);
             if (fd >= 0) {
                 name_ = name;
                 fd_ = Fd(fd);
+                remember_identity();
                 return;
             }
         } else if (mkdirat(dirfd, name.c_str(), 0700) == 0) {
@@ -169,6 +172,7 @@ TempEntry::TempEntry(int dirfd, Kind kind, const std::string& where) : dirfd_(di
                 fail_errno(what, err);
             }
             fd_ = Fd(fd);
+            remember_identity();
             return;
         }
         if (errno != EEXIST) fail_errno(what, errno);
@@ -186,8 +190,48 @@ TempEntry::~TempEntry() {
     }
 }
 
+void TempEntry::remember_identity() {
+    struct stat st;
+    if (fstat(fd_.get(), &st) == 0) dev_ = st.st_dev, ino_ = st.st_ino;
+}
+
 std::string TempEntry::publish(const std::function<std::string(int)>& name_for,
-                               const std::string& where) {
+                               const std::string& where, const Announce& announce) {
+    std::string to = place(name_for, where);
+    try {
+        announce(to);
+    } catch (...) {
+        withdraw(to);
+        throw;
+    }
+    return to;
+}
+
+// Only what is still ours goes back: the name may have been taken over since.
+void TempEntry::withdraw(const std::string& published) {
+    struct stat st;
+    if (fstatat(dirfd_, published.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || st.st_dev != dev_ ||
+        st.st_ino != ino_) {
+        return;
+    }
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = ".korvu-" + random_suffix() + ".tmp";
+        int rc = renameat2(dirfd_, published.c_str(), dirfd_, name.c_str(), RENAME_NOREPLACE);
+        if (rc != 0 && is_fallback_errno(errno) &&
+            faccessat(dirfd_, name.c_str(), F_OK, AT_SYMLINK_NOFOLLOW) != 0) {
+            rc = renameat(dirfd_, published.c_str(), dirfd_, name.c_str());
+        }
+        if (rc == 0) {
+            name_ = name;
+            published_ = false;
+            return;
+        }
+        if (errno != EEXIST) return;
+    }
+}
+
+std::string TempEntry::place(const std::function<std::string(int)>& name_for,
+                             const std::string& where) {
     const char* from = name_.c_str();
     for (int n = 1; n <= 9999; ++n) {
         std::string to = name_for(n);
@@ -223,41 +267,86 @@ std::string TempEntry::publish(const std::function<std::string(int)>& name_for,
     throw Failure("no free name for " + quote(where + name_for(1)));
 }
 
-void remove_tree(int dirfd, const std::string& name) {
-    auto open_dir = [&] {
-        return openat(dirfd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    };
-    int fd = open_dir();
-    struct stat st;
-    if (fd < 0 && errno == EACCES && fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISDIR(st.st_mode)) {
+namespace {
+
+// An open folder of the tree being removed, made writable so that its
+// entries can go. Null if `name` is not a folder.
+DIR* open_own_folder(int dirfd, const char* name) {
+    int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    int fd = openat(dirfd, name, flags);
+    if (fd < 0 && errno == EACCES) {
         // An archive may leave folders unreadable; this only ever runs on ours.
-        fchmodat(dirfd, name.c_str(), 0700, 0);
-        fd = open_dir();
+        fchmodat(dirfd, name, 0700, 0);
+        fd = openat(dirfd, name, flags);
     }
-    if (fd < 0) {
+    if (fd < 0) return nullptr;
+    fchmod(fd, 0700);
+    DIR* d = fdopendir(fd);
+    if (d == nullptr) ::close(fd);
+    return d;
+}
+
+// Removes everything in `d` but its folders, and returns their names.
+std::vector<std::string> clear_files(DIR* d) {
+    std::vector<std::string> names;
+    while (dirent* e = readdir(d)) {
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) {
+            names.emplace_back(e->d_name);
+        }
+    }
+    std::vector<std::string> folders;
+    for (std::string& n : names) {
+        if (unlinkat(dirfd(d), n.c_str(), 0) != 0 && (errno == EISDIR || errno == EPERM)) {
+            folders.push_back(std::move(n));
+        }
+    }
+    return folders;
+}
+
+struct DirCloser {
+    void operator()(DIR* d) const { closedir(d); }
+};
+using Dir = std::unique_ptr<DIR, DirCloser>;
+
+}  // namespace
+
+// Walks down and back up through ".." holding only the current folder open,
+// and keeps just the names of folders still to visit: a tree as deep as an
+// archive can make must not need a descriptor, or a path, per level.
+void remove_tree(int dirfd, const std::string& name) {
+    struct Level {
+        std::string name;
+        std::vector<std::string> folders;
+    };
+    Dir cur(open_own_folder(dirfd, name.c_str()));
+    if (!cur) {
         unlinkat(dirfd, name.c_str(), 0);
         return;
     }
-    // Extracted folders may be read-only; we own them, so open them up first.
-    fchmod(fd, 0700);
-    DIR* d = fdopendir(fd);
-    if (d == nullptr) {
-        ::close(fd);
-        return;
-    }
-    std::vector<std::string> children;
-    while (dirent* e = readdir(d)) {
-        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) {
-            children.emplace_back(e->d_name);
+    std::vector<Level> path{{name, clear_files(cur.get())}};
+    while (!path.empty()) {
+        Level& here = path.back();
+        if (!here.folders.empty()) {
+            std::string child = std::move(here.folders.back());
+            here.folders.pop_back();
+            Dir next(open_own_folder(::dirfd(cur.get()), child.c_str()));
+            if (!next) {
+                unlinkat(::dirfd(cur.get()), child.c_str(), AT_REMOVEDIR);
+                continue;
+            }
+            cur = std::move(next);
+            path.push_back({std::move(child), clear_files(cur.get())});
+            continue;
         }
+        std::string done = std::move(here.name);
+        path.pop_back();
+        if (path.empty()) break;
+        Dir parent(open_own_folder(::dirfd(cur.get()), ".."));
+        if (!parent) return;
+        cur = std::move(parent);
+        unlinkat(::dirfd(cur.get()), done.c_str(), AT_REMOVEDIR);
     }
-    for (const std::string& child : children) {
-        if (unlinkat(fd, child.c_str(), 0) != 0 && (errno == EISDIR || errno == EPERM)) {
-            remove_tree(fd, child);
-        }
-    }
-    closedir(d);
+    cur.reset();
     unlinkat(dirfd, name.c_str(), AT_REMOVEDIR);
 }
 
@@ -271,12 +360,20 @@ std::string archive_stem(const std::string& name) {
         return (dot == std::string::npos || dot == 0 || dot + 1 == s.size()) ? s : s.substr(0, dot);
     };
     std::string stem = strip(name);
-    if (stem.size() > 4) {
+    bool tar = false;
+    if (stem.size() >= 4) {
         std::string tail = stem.substr(stem.size() - 4);
         for (char& c : tail) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-        if (tail == ".tar") stem = strip(stem);
+        tar = tail == ".tar";
+        if (tar) stem = strip(stem);
     }
-    return stem;
+    // ".zip" would name the archive itself, "..zip" a folder that cannot be
+    // made, ".tar.gz" a hidden ".tar": use what follows the leading dots.
+    bool all_extension = stem.find_first_not_of('.') == std::string::npos ||
+                         (name[0] == '.' && (stem == name || (tar && stem.size() == 4)));
+    if (!all_extension) return stem;
+    size_t first = name.find_first_not_of('.');
+    return first == std::string::npos ? "archive" : archive_stem(name.substr(first));
 }
 
 namespace {
@@ -311,6 +408,7 @@ Target locate(const std::string& path) {
         split(resolved, dir, prefix, name);
     }
     Target t;
+    t.folder_only = path.size() > 1 && path.back() == '/';
     int fd = open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) fail_errno("cannot read " + quote(path), errno);
     t.dir = Fd(fd);

@@ -55,8 +55,11 @@ private:
     int fd_ = -1;
 };
 
-// A hidden temporary file or folder beside the output; it is removed when the
-// guard dies unless it was published.
+// Called with the name of what was made; throws if it cannot tell the caller.
+using Announce = std::function<void(const std::string&)>;
+
+// A hidden temporary file or folder beside the output, readable by its owner
+// only; it is removed when the guard dies unless it was published.
 class TempEntry {
 public:
     enum class Kind { File, Folder };
@@ -71,25 +74,35 @@ public:
     const std::string& name() const { return name_; }
 
     // Moves the entry to the first free name_for(1), name_for(2), ... and
-    // returns the name used. An existing entry is never replaced.
-    std::string publish(const std::function<std::string(int)>& name_for, const std::string& where);
+    // announces the name used. An existing entry is never replaced. If the
+    // announcement fails, the entry goes back to being a temporary one.
+    std::string publish(const std::function<std::string(int)>& name_for, const std::string& where,
+                        const Announce& announce);
 
 private:
+    void remember_identity();
+    std::string place(const std::function<std::string(int)>& name_for, const std::string& where);
+    void withdraw(const std::string& published);
+
     int dirfd_;
     Kind kind_;
     std::string name_;
     Fd fd_;
+    dev_t dev_ = 0;
+    ino_t ino_ = 0;
     bool published_ = false;
 };
 
-// Best-effort removal of a folder tree we created; never follows symlinks.
+// Best-effort removal of a folder tree we created; never follows symlinks and
+// needs two descriptors whatever the depth.
 void remove_tree(int dirfd, const std::string& name);
 
 // "base", "base (2)", "base (3)", ...
 std::string numbered(const std::string& base, int n);
 
 // Folder name for an extracted archive: drops the last extension and a
-// ".tar" before it ("a.tar.gz" -> "a"), but never leaves an empty name.
+// ".tar" before it ("a.tar.gz" -> "a"). A name that is all extension gives
+// the extension (".zip" and "..zip" -> "zip").
 std::string archive_stem(const std::string& name);
 
 // Where the output of PATH goes: the folder that holds it and its own name.
@@ -97,6 +110,7 @@ struct Target {
     Fd dir;
     std::string dir_prefix;  // as given by the user, with a trailing '/', or empty
     std::string name;
+    bool folder_only = false;  // the path ended in '/'
 
     // The containing folder as the user would recognise it.
     std::string dir_shown() const {

@@ -6,7 +6,8 @@
 // report.txt and report.pdf do not compete for one name; folder "docs" packs
 // to "docs.zip"; "a.tar.gz" extracts to "a/". A taken name gets " (2)",
 // " (3)", ... before the ".zip". Stdout gets one line naming what was made,
-// with control characters and invalid UTF-8 escaped.
+// with control characters and invalid UTF-8 escaped. Whatever fails, also
+// writing that line, leaves nothing behind.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,6 +20,7 @@
 
 #include "extract.h"
 #include "fsutil.h"
+#include "limits.h"
 #include "pack.h"
 
 namespace {
@@ -37,34 +39,90 @@ void install_handlers() {
     signal(SIGPIPE, SIG_IGN);
 }
 
-std::string run(const std::string& path) {
+std::string help() {
+    return "usage: korvu-sample PATH\n"
+           "\n"
+           "If PATH is an archive, extracts it into a new folder beside it; otherwise\n"
+           "packs the file or folder into a new .zip beside it. Nothing existing is\n"
+           "ever replaced, a symbolic link is packed as the link, and the one line\n"
+           "written to standard output names what was made.\n"
+           "\n"
+           "Extraction stops, and removes what it wrote, before the output would\n"
+           "  - exceed " +
+           std::to_string(Limits::kDefaultRatio) +
+           " times the archive's size (any archive may give " + human_size(Limits::kRatioFloor) +
+           ");\n"
+           "    KORVU_MAX_RATIO=N allows N times instead, and 0 lifts the limit;\n"
+           "  - leave less than " +
+           std::to_string(Limits::kKeepFreePercent) + "% of the file system (at most " +
+           human_size(Limits::kKeepFreeCap) +
+           "), or of its inodes, free;\n"
+           "    KORVU_KEEP_FREE=SIZE keeps SIZE free instead (bytes, or with K, M, G, T, P).\n"
+           "Damaged archives are an error, and only built-in decompressors are used.\n"
+           "\n"
+           "Exit status: 0 when done, 1 on failure, 2 on wrong usage.\n";
+}
+
+// Writes the name of what was made; failing to do so fails the run.
+void announce(const std::string& created) {
+    std::string line = display(created) + "\n";
+    for (size_t done = 0; done < line.size();) {
+        ssize_t n = write(STDOUT_FILENO, line.data() + done, line.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0)
+            fail_errno("cannot write the name of " + quote(created) + " to standard output",
+                       n < 0 ? errno : EIO);
+        done += static_cast<size_t>(n);
+    }
+}
+
+void run(const std::string& path, const Limits& limits) {
     Target target = locate(path);
     std::string shown = target.dir_prefix + target.name;
-    Fd item(openat(target.dir.get(), target.name.c_str(),
-                   O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (item.get() < 0) fail_errno("cannot read " + quote(path), errno);
     struct stat st;
+    Fd item;
+    int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    if (target.folder_only) {
+        // "name/" asks for the folder, through a link to it if need be.
+        item = Fd(openat(target.dir.get(), target.name.c_str(), flags | O_DIRECTORY));
+        if (item.get() < 0) fail_errno("cannot read " + quote(path), errno);
+    } else {
+        if (fstatat(target.dir.get(), target.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            fail_errno("cannot read " + quote(path), errno);
+        }
+        if (S_ISLNK(st.st_mode)) {
+            pack(target, -1, st, shown, announce);
+            return;
+        }
+        item = Fd(openat(target.dir.get(), target.name.c_str(), flags | O_NOFOLLOW));
+        if (item.get() < 0 && errno == ELOOP)
+            throw Failure(quote(path) + " changed while it was read");
+        if (item.get() < 0) fail_errno("cannot read " + quote(path), errno);
+    }
     if (fstat(item.get(), &st) != 0) fail_errno("cannot read " + quote(path), errno);
 
-    std::string created;
     if (S_ISDIR(st.st_mode)) {
-        created = pack(target, item.get(), st, shown);
+        pack(target, item.get(), st, shown, announce);
     } else if (S_ISREG(st.st_mode)) {
         // Non-blocking only guarded the open against FIFOs.
         fcntl(item.get(), F_SETFL, fcntl(item.get(), F_GETFL) & ~O_NONBLOCK);
-        std::optional<std::string> folder = extract_if_archive(target, item.get(), shown);
-        created = folder ? *folder : pack(target, item.get(), st, shown);
+        if (!extract_if_archive(target, item.get(), st, shown, limits, announce)) {
+            pack(target, item.get(), st, shown, announce);
+        }
     } else {
         throw Failure("cannot pack " + quote(path) + ": not a regular file or folder");
     }
-    return target.dir_prefix + created;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::string(argv[1]) == "--help") {
+        std::cout << help();
+        return std::cout.flush() ? 0 : 1;
+    }
     if (argc != 2) {
-        std::cerr << "usage: korvu-sample PATH\n";
+        std::cerr << "usage: korvu-sample PATH  (korvu-sample --help tells more)\n";
         return 2;
     }
     g_umask = umask(0);
@@ -76,8 +134,7 @@ int main(int argc, char** argv) {
 
     std::string error;
     try {
-        std::string created = run(argv[1]);
-        std::cout << display(created) << std::endl;
+        run(argv[1], Limits::from_environment());
         return 0;
     } catch (const Failure& f) {
         error = f.what();

@@ -49,12 +49,32 @@ public:
     void add(int fd, const struct stat& st, const std::string& entry_name,
              const std::string& shown) {
         check_stop();
+        shared_ &= st.st_mode;
         if (S_ISDIR(st.st_mode)) {
             add_folder(fd, st, entry_name, shown);
         } else {
             add_file(fd, st, entry_name, shown);
         }
     }
+
+    void add_symlink(int dirfd, const std::string& name, const struct stat& st,
+                     const std::string& entry_name, const std::string& shown) {
+        std::string target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+        for (;;) {
+            ssize_t n = readlinkat(dirfd, name.c_str(), target.data(), target.size());
+            if (n < 0) fail_errno("cannot read " + quote(shown), errno);
+            if (static_cast<size_t>(n) < target.size()) {
+                target.resize(static_cast<size_t>(n));
+                break;
+            }
+            target.resize(target.size() * 2);
+        }
+        write_header(st, entry_name, shown, target.c_str());
+    }
+
+    // The group and other permissions every packed file and folder has: the
+    // zip may not let anyone read what one of them kept from them.
+    mode_t shared_permissions() const { return shared_ & 077; }
 
 private:
     void write_header(const struct stat& st, const std::string& entry_name,
@@ -125,21 +145,6 @@ private:
         }
     }
 
-    void add_symlink(int dirfd, const std::string& name, const struct stat& st,
-                     const std::string& entry_name, const std::string& shown) {
-        std::string target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
-        for (;;) {
-            ssize_t n = readlinkat(dirfd, name.c_str(), target.data(), target.size());
-            if (n < 0) fail_errno("cannot read " + quote(shown), errno);
-            if (static_cast<size_t>(n) < target.size()) {
-                target.resize(static_cast<size_t>(n));
-                break;
-            }
-            target.resize(target.size() * 2);
-        }
-        write_header(st, entry_name, shown, target.c_str());
-    }
-
     static std::vector<std::string> list(int fd, const std::string& shown) {
         int dup_fd = fcntl(fd, F_DUPFD_CLOEXEC, 0);
         if (dup_fd < 0) fail_errno("cannot read " + quote(shown), errno);
@@ -172,11 +177,13 @@ private:
     }
 
     archive* w_;
+    mode_t shared_ = 077;
 };
 
 }  // namespace
 
-std::string pack(const Target& target, int fd, const struct stat& st, const std::string& shown) {
+std::string pack(const Target& target, int fd, const struct stat& st, const std::string& shown,
+                 const Announce& announce) {
     TempEntry tmp(target.dir.get(), TempEntry::Kind::File, target.dir_shown());
     {
         Writer w(archive_write_new(), archive_write_free);
@@ -186,15 +193,24 @@ std::string pack(const Target& target, int fd, const struct stat& st, const std:
             throw Failure("cannot pack " + quote(shown) + ": " +
                           (w ? archive_message(w.get()) : "out of memory"));
         }
-        Packer(w.get()).add(fd, st, target.name, shown);
+        Packer packer(w.get());
+        if (S_ISLNK(st.st_mode)) {
+            packer.add_symlink(target.dir.get(), target.name, st, target.name, shown);
+        } else {
+            packer.add(fd, st, target.name, shown);
+        }
         if (archive_write_close(w.get()) != ARCHIVE_OK) {
             throw Failure("cannot pack " + quote(shown) + ": " + archive_message(w.get()));
         }
+        // The temporary file was private while it filled up.
+        mode_t mode = (0666 & ~g_umask) & (0700 | packer.shared_permissions());
+        if (fchmod(tmp.fd(), mode) != 0) fail_errno("cannot pack " + quote(shown), errno);
     }
     if (fsync(tmp.fd()) != 0) fail_errno("cannot pack " + quote(shown), errno);
     tmp.close_fd();
     check_stop();
-    return tmp.publish([&](int n) { return numbered(target.name, n) + ".zip"; }, target.dir_prefix);
+    return tmp.publish([&](int n) { return numbered(target.name, n) + ".zip"; }, target.dir_prefix,
+                       [&](const std::string& made) { announce(target.dir_prefix + made); });
 }
 
 }  // namespace korvu

@@ -8,8 +8,9 @@
 
 namespace korvu {
 
-// Packs the open file or folder `fd` into a new .zip beside it and returns the
-// name of that .zip.
-std::string pack(const Target& target, int fd, const struct stat& st, const std::string& shown);
+// Packs the open file or folder `fd` (or, when `st` is a symbolic link's, the
+// link itself) into a new .zip beside it, announces it and returns its name.
+std::string pack(const Target& target, int fd, const struct stat& st, const std::string& shown,
+                 const Announce& announce);
 
 }  // namespace korvu

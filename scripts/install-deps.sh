@@ -3,8 +3,8 @@
 # usage: scripts/install-deps.sh run|test|fuzz|bench|win|deb|packages...
 set -eu
 [ $# -gt 0 ] || set -- test
-linux=(cmake make g++ pkg-config qt6-base-dev libgl-dev libqt6svg6 libarchive-dev librsvg2-bin
-       fonts-ipafont-gothic)
+linux=(cmake make g++ pkg-config qt6-base-dev libgl-dev libqt6svg6 libarchive-dev zlib1g-dev
+       librsvg2-bin fonts-ipafont-gothic)
 test=(libgtest-dev libgmock-dev clang-format xvfb xauth xdotool x11-utils wmctrl openbox
       imagemagick libarchive-tools desktop-file-utils appstream file man-db procps)
 win=(cmake make g++ googletest wine wine64 g++-mingw-w64-x86-64 g++-mingw-w64-i686

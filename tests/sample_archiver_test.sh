@@ -32,6 +32,7 @@ ok() {
 
 # Each case gets its own empty folder as the current directory.
 begin() {
+    [ -n "${TIMING:-}" ] && echo "$SECONDS ${case_name:-}" >&2
     case_name=$1
     mkdir "$top/$1"
     cd "$top/$1" || exit 1
@@ -54,6 +55,16 @@ snapshot() {
 no_temporaries() { [ -z "$(find "$top" -name '.korvu-*')" ]; }
 
 listing() { bsdtar -tf "$1" | LC_ALL=C sort; }
+
+# Runs the archiver on $1 and expects a failure whose message holds $2, with
+# the folder left exactly as it was.
+refused() {
+    local before
+    before=$(snapshot)
+    run "$1"
+    [[ $rc -eq 1 && -z $out && $err == *"$2"* ]]; ok "$1 is refused with '$2' (rc=$rc out=$out err=$err)"
+    [ "$(snapshot)" = "$before" ] && no_temporaries; ok "$1 leaves nothing behind"
+}
 
 make_tree() {
     mkdir -p docs/sub "docs/with space"
@@ -167,23 +178,196 @@ printf 'PK\003\004 and then nothing sensible follows' >broken.zip
 run broken.zip
 [[ $rc -ne 0 && -n $err ]]; ok "refused (rc=$rc)"
 [ "$(ls -A)" = broken.zip ]; ok "nothing created"
+# Damage the test archives in their data, where the library's own checks
+# alone miss it or only warn.
+head -c 300k /dev/urandom >noise && printf 'hello world, hello\n' >hello.txt
+bsdtar -cf - --format zip --options zip:compression=store hello.txt >crc.zip
+at=$(grep -obUa 'hello world' crc.zip | head -1 | cut -d: -f1)
+printf J | dd of=crc.zip bs=1 seek="$at" conv=notrunc status=none
+tar czf flipped.tar.gz noise hello.txt
+printf '\125' | dd of=flipped.tar.gz bs=1 seek=150000 conv=notrunc status=none
+tar cf whole.tar hello.txt noise && head -c $((1024 + 512 + 300 * 1024)) whole.tar >cut.tar
+tar czf bad-start.tar.gz hello.txt
+printf '\377\377\377' | dd of=bad-start.tar.gz bs=1 seek=10 conv=notrunc status=none
+cp broken.zip looks-like-zip.dat
+rm broken.zip noise
+refused crc.zip "'hello.txt': ZIP bad CRC"
+refused flipped.tar.gz "damaged gzip data"
+refused cut.tar "ends early, after 'noise'"
+refused bad-start.tar.gz "damaged"
+refused looks-like-zip.dat "damaged or not a supported archive"
+rm -- *
+printf 'plain text\n' >notes.txt && gzip notes.txt
+run notes.txt.gz
+[[ $rc -eq 0 && $out == notes.txt.gz.zip ]]; ok "an intact .gz of a text is packed (out=$out err=$err)"
+cmp -s notes.txt.gz <(bsdtar -xOf notes.txt.gz.zip); ok "with its bytes unchanged"
+printf 'x\n' >x && { tar cf - x; head -c 4096 /dev/zero; } | gzip >padded.tar.gz && bsdtar -cJf xz.tar.xz x
+run padded.tar.gz
+[[ $rc -eq 0 && -f padded/x ]]; ok "zero padding after the gzip data is no damage (err=$err)"
+run xz.tar.xz
+cmp -s x xz/x; ok "an intact .tar.xz extracts (rc=$rc err=$err)"
+# The first member holds a tar without its end blocks, as when appending.
+{ tar cf - x | head -c 1024 | gzip; printf 'y\n' >y && tar cf - y | gzip; } >members.tar.gz
+run members.tar.gz
+[[ $rc -eq 0 && -f members/x && -f members/y ]]; ok "gzip members one after another are one archive (err=$err)"
+head -c 400k /dev/urandom >noise && bsdtar -cJf cut.tar.xz noise && truncate -s 300k cut.tar.xz
+{ gzip -c xz.tar.xz; echo trailing; } >junk.tar.gz
+refused cut.tar.xz "'noise'"
+refused junk.tar.gz "unexpected data after the gzip data"
+
+# --- limits ----------------------------------------------------------------
+
+begin limits
+# Both archives are tiny; their one entry is not: 1 TiB of holes, 20 MiB of zeros.
+truncate -s 1T sparse && tar -cSf sparse.tar sparse && rm sparse
+truncate -s 20M zeros && bsdtar -cf zeros.zip --format zip zeros && rm zeros
+[ "$(stat -c %s sparse.tar)" -lt 100000 ]; ok "sparse.tar is small"
+refused sparse.tar "'sparse' would make the output more than 200 times the archive's size"
+refused zeros.zip "set KORVU_MAX_RATIO to allow more"
+tar cf small.tar sparse.tar
+KORVU_KEEP_FREE=1000P refused small.tar "would leave less than 1000.0 PiB free"
+KORVU_MAX_RATIO=lots refused zeros.zip "KORVU_MAX_RATIO must be a whole number"
+KORVU_MAX_RATIO=2000 run zeros.zip
+[[ $rc -eq 0 && $(stat -c %s zeros/zeros) -eq $((20 << 20)) ]]; ok "KORVU_MAX_RATIO raises the limit (err=$err)"
+rm -r zeros
+# Read as a stream, the zip gives no size up front: its entry is stopped as it grows.
+gzip -c zeros.zip >streamed.zip.gz
+refused streamed.zip.gz "'zeros' would make the output more than 200 times"
+# Nothing to write, but 20 MiB of zeros to decompress after the end of the tar.
+{ tar cf - small.tar; head -c 20M /dev/zero; } | gzip >tail.tar.gz
+refused tail.tar.gz "it expands to more than 200 times its size"
 
 begin disk_full
 head -c 150k /dev/urandom >blob && tar cf blob.tar blob
-# A private mount namespace gives a small file system without needing root.
-result=$(unshare -rm bash -c '
+head -c 700k /dev/zero >zeros && tar czf zeros.tar.gz zeros
+mkdir many && touch many/{1..40} && tar cf many.tar many
+# A private mount namespace gives a small file system without needing root; root
+# needs no user namespace for it (and none is allowed inside a chroot).
+namespace=(-rm)
+[ "$(id -u)" = 0 ] && namespace=(-m)
+result=$(unshare "${namespace[@]}" bash -c '
     mkdir full && mount -t tmpfs -o size=256k tmpfs full || exit 99
     cp blob.tar full/ && "$1" full/blob.tar >/dev/null 2>err
-    echo "extract $? $(ls -A full | tr "\n" " ")$(grep -c "No space left" err)"
+    echo "extract $? $(ls -A full | tr "\n" " ")$(grep -c "free on the file system" err)"
     rm full/blob.tar && cp blob full/ && "$1" full/blob >/dev/null 2>err
     echo "pack $? $(ls -A full | tr "\n" " ")$(grep -c "No space left" err)"
+    umount full && mount -t tmpfs -o size=1m tmpfs full && cp zeros.tar.gz full/
+    KORVU_KEEP_FREE=512K "$1" full/zeros.tar.gz >/dev/null 2>err
+    echo "keep 512K $? $(ls -A full | tr "\n" " ")$(grep -c "less than 512.0 KiB free" err)"
+    "$1" full/zeros.tar.gz >/dev/null 2>err
+    echo "default $? $(ls -A full | tr "\n" " ")$(cmp zeros full/zeros/zeros && echo same)"
+    umount full && mount -t tmpfs -o size=1m,nr_inodes=30 tmpfs full && cp many.tar full/
+    "$1" full/many.tar >/dev/null 2>err
+    echo "inodes $? $(ls -A full | tr "\n" " ")$(grep -c "inodes free" err)"
 ' _ "$bin" 2>/dev/null)
 if [ $? -eq 99 ] || [ -z "$result" ]; then
     echo "SKIP [$case_name]: cannot mount a small file system here" >&2
 else
-    grep -qx 'extract 1 blob.tar 1' <<<"$result"; ok "extracting into a full disk fails cleanly ($result)"
+    grep -qx 'extract 1 blob.tar 1' <<<"$result"; ok "extracting past the free space is refused ($result)"
     grep -qx 'pack 1 blob 1' <<<"$result"; ok "packing onto a full disk fails cleanly ($result)"
+    grep -qx 'keep 512K 1 zeros.tar.gz 1' <<<"$result"; ok "KORVU_KEEP_FREE is honoured ($result)"
+    grep -qx 'default 0 zeros zeros.tar.gz same' <<<"$result"; ok "what fits is extracted ($result)"
+    grep -qx 'inodes 1 many.tar 1' <<<"$result"; ok "running out of inodes is refused ($result)"
 fi
+
+# --- what is not run, read or opened --------------------------------------
+
+begin outside_programs
+# Decompressors that are outside programs, planted where a PATH search finds them.
+mkdir bin
+for prog in lzop lrzip grzip; do
+    printf '#!/bin/sh\ntouch "%s/ran-%s"\ncat\n' "$PWD" "$prog" >"bin/$prog"
+    chmod +x "bin/$prog" && cp "bin/$prog" .
+done
+printf '\211LZO\000\r\n\032\n%0100d' 0 >a.tar.lzo
+printf 'LRZI\000\006%0100d' 0 >a.tar.lrz
+printf 'GRZipII\000\002\004:)%0100d' 0 >a.tar.grz
+for f in a.tar.lzo a.tar.lrz a.tar.grz; do
+    PATH=":$PWD/bin:$PATH" refused "$f" "only an outside program can read"
+done
+[ -z "$(ls ran-* 2>/dev/null)" ]; ok "no outside program ran"
+rm -r -- *
+printf 'inside\n' >inside.txt
+bsdtar -cf inside.uu --uuencode inside.txt && bsdtar -cf web.warc --format warc inside.txt
+for f in inside.uu web.warc; do
+    run "$f"
+    [[ $rc -eq 0 && $out == "$f.zip" ]]; ok "$f is packed like any file (out=$out err=$err)"
+done
+
+begin private_sources
+old_umask=$(umask) && umask 022
+printf 'secret\n' >private.txt && chmod 600 private.txt
+printf 'shared\n' >group.txt && chmod 640 group.txt
+mkdir private && echo s >private/s && chmod 700 private
+mkdir mixed && echo a >mixed/open && echo b >mixed/closed && chmod 600 mixed/closed
+echo c >public.txt
+for item in private.txt group.txt private mixed public.txt; do run "$item"; done
+modes=$(stat -c '%n %a' private.txt.zip group.txt.zip private.zip mixed.zip public.txt.zip)
+expected='private.txt.zip 600
+group.txt.zip 640
+private.zip 600
+mixed.zip 600
+public.txt.zip 644'
+[ "$modes" = "$expected" ]; ok "no zip is more readable than what it holds ($modes)"
+umask "$old_umask"
+
+begin replacing_entries
+mkdir a b && ln -s ../victim a/same && echo replaced >b/same && echo ok >b/ok && mkdir b/dir
+bsdtar -cf link-then-file.tar -C a same && bsdtar -rf link-then-file.tar -C b same
+bsdtar -cf file-then-file.tar -C b same ok && bsdtar -rf file-then-file.tar -C b ok
+bsdtar -cf file-then-folder.tar -C b ok && bsdtar -rf file-then-folder.tar -C b -s ',^dir,ok,' dir
+bsdtar -cf folder-twice.tar -C b dir ok && bsdtar -rf folder-twice.tar -C b dir
+rm -r a b
+for f in link-then-file.tar file-then-file.tar file-then-folder.tar; do
+    refused "$f" "would replace an earlier entry of the same name"
+done
+run folder-twice.tar
+[[ $rc -eq 0 && -d folder-twice/dir && -f folder-twice/ok ]]; ok "a folder listed twice is fine (err=$err)"
+
+begin deep_cleanup
+# A tree deeper than the descriptors allowed, then an entry that fails it.
+deep=$(printf 'd/%.0s' $(seq 1500))
+echo x >f && bsdtar -cf deep.tar -s ",^f\$,${deep}f," f && bsdtar -rf deep.tar -s ",^f\$,${deep}f," f
+rm f
+(ulimit -n 16 && exec "$bin" deep.tar) >"$top/out" 2>"$top/err"
+rc=$? err=$(cat "$top/err")
+[[ $rc -eq 1 && $err == *"would replace an earlier entry"* ]]; ok "refused with few descriptors (rc=$rc)"
+[ "$(ls -A)" = deep.tar ] && no_temporaries; ok "nothing left of the deep tree"
+# Folders an archive leaves unreadable and unwritable go as well.
+mkdir -p locked/in && echo x >locked/in/f && chmod 000 locked/in && chmod 500 locked
+bsdtar -cf locked.tar locked && bsdtar -rf locked.tar locked/in/f 2>/dev/null
+chmod -R u+rwx locked && rm -r locked
+refused locked.tar "would replace an earlier entry"
+
+begin argument_as_given
+printf 'target\n' >file.txt && ln -s file.txt link && tar cf real.tar file.txt && ln -s real.tar tarlink
+run link
+[[ $rc -eq 0 && $out == link.zip ]]; ok "a symbolic link is packed (out=$out err=$err)"
+entry=$(bsdtar -tvf link.zip)
+[[ $entry == l*'link -> file.txt' ]]; ok "as the link itself ($entry)"
+run tarlink
+[[ $rc -eq 0 && $out == tarlink.zip && ! -e real ]]; ok "a link to an archive is not followed (out=$out)"
+refused file.txt/ "Not a directory"
+mkdir dots && cd dots || exit 1
+for name in .zip ..zip .tar.gz; do
+    echo x >x && bsdtar -cf "$name" -a x && rm x
+done
+names=$(for name in .zip ..zip .tar.gz; do run "$name"; printf '%s\n' "$out"; done)
+cd .. && rm -r dots
+[ "$names" = $'zip\nzip (2)\ntar' ]; ok "all-extension names give sensible folders ($names)"
+before=$(snapshot)
+"$bin" file.txt >/dev/full 2>"$top/err"
+rc=$? err=$(cat "$top/err")
+[[ $rc -eq 1 && "$(snapshot)" == "$before" ]]; ok "an unwritable result name fails and leaves nothing (rc=$rc $err)"
+"$bin" real.tar >/dev/full 2>"$top/err"
+rc=$?
+[[ $rc -eq 1 && "$(snapshot)" == "$before" ]]; ok "so does an extraction (rc=$rc)"
+mkdir folder && echo in >folder/in && ln -s folder folderlink
+run folderlink/
+[[ $rc -eq 0 && $(listing folderlink.zip) == $'folderlink/\nfolderlink/in' ]]; ok "'link/' packs the folder (out=$out)"
+no_temporaries; ok "no temporaries left"
+run --help
+[[ $rc -eq 0 && $out == *"200 times"* && $out == *KORVU_MAX_RATIO* && $out == *KORVU_KEEP_FREE* ]]; ok "--help states the limits"
 
 # --- errors ----------------------------------------------------------------
 
