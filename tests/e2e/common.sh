@@ -2,14 +2,12 @@
 # where stacking or focus matter), a private copy of the program with its own
 # settings file, helpers to find and answer its windows, and PASS/FAIL counts.
 #
-# Every script takes the same arguments, read here:
+# Every end-to-end script takes the same arguments, read here unless the
+# sourcing script has set them itself:
 #   SCRIPT PROGRAM RECORDER DRAG_SOURCE SCREENSHOT_DIR
 
 set -u
-PROGRAM=$1
-RECORDER=$2
-DRAG_SOURCE=$3
-SCREENSHOT_DIR=$4
+: "${PROGRAM:=${1:-}}" "${RECORDER:=${2:-}}" "${DRAG_SOURCE:=${3:-}}" "${SCREENSHOT_DIR:=${4:-}}"
 export LC_ALL=C.UTF-8 LANG=C.UTF-8
 unset WAYLAND_DISPLAY
 export QT_QPA_PLATFORM=xcb
