@@ -14,7 +14,7 @@ case "$what" in
             binutils-mingw-w64-x86-64 libx11-dev xvfb xauth xdotool x11-utils imagemagick
             libmagickcore-6.q16-6-extra
             fonts-ipafont-gothic locales) ;;
-  bench) pkgs+=(xvfb xauth xdotool x11-utils findutils) ;;
+  bench) pkgs+=(xvfb xauth xdotool x11-utils findutils libxcb1-dev) ;;
   *) echo "usage: $0 run|test|fuzz|bench|win" >&2; exit 2 ;;
 esac
 missing=()
