@@ -1,4 +1,4 @@
-// The program's start-up, step for step as app/main.cpp, timed from the exec
+// The program's start-up, step for step as app/main.cpp, timed from the spawn
 // (BENCH_T0_NS, set by map_time) to the end of the main window's first paint.
 #include <QApplication>
 
