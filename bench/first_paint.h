@@ -1,6 +1,7 @@
 #pragma once
-// Reports the time from the exec (BENCH_T0_NS, set by timed_exec) to the end of
+// Reports the time from the spawn (BENCH_T0_NS, set by map_time) to the end of
 // a window's first paint, and the CPU time spent by then, then ends the process.
+#include <errno.h>
 #include <sys/resource.h>
 #include <unistd.h>
 #include <QObject>
@@ -9,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <string>
 
 namespace bench {
 
@@ -42,12 +44,15 @@ protected:
 private:
     void Report() {
         const double ms = MsSinceExec();
+        // What the window shows, so that bench/run.sh can hold the baseline to
+        // the same controls, places, fonts and colours as the program.
         if (std::getenv("BENCH_GEOMETRY")) {
+            std::printf("looks window %s\n", Looks(&window_).c_str());
             for (QWidget* child : window_.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
                 if (!child->isVisible()) continue;
                 const QRect g = child->geometry();
-                std::printf("geometry %s %d,%d %dx%d\n", child->metaObject()->className(), g.x(),
-                            g.y(), g.width(), g.height());
+                std::printf("looks %d,%d %dx%d %s\n", g.x(), g.y(), g.width(), g.height(),
+                            Looks(child).c_str());
             }
         }
         rusage usage{};
@@ -57,7 +62,28 @@ private:
         std::printf("sample startup.%s %.3f\nsample startup.%s_cpu %.3f\n", name_, ms, name_,
                     cpuMs);
         std::fflush(stdout);
+        // The window goes with the process: wait until map_time has examined it.
+        if (const char* examined = std::getenv("BENCH_MAP_FD")) {
+            char byte;
+            for (;;) {
+                const ssize_t n = read(std::atoi(examined), &byte, 1);
+                if (n < 0 && errno == EINTR) continue;
+                if (n <= 0) break;
+            }
+        }
         _exit(ms < 0 ? 1 : 0);
+    }
+
+    static std::string Looks(const QWidget* widget) {
+        const QFont font = widget->font();
+        std::string looks = font.families().join(QLatin1Char(',')).toStdString() + " " +
+                            std::to_string(font.pointSize()) + "pt " +
+                            std::to_string(font.weight());
+        if (widget->autoFillBackground()) {
+            looks +=
+                " fill " + widget->palette().color(widget->backgroundRole()).name().toStdString();
+        }
+        return looks;
     }
 
     QWidget& window_;

@@ -1,5 +1,5 @@
-// The program's start-up, step for step as app/main.cpp, timed from the exec
-// (BENCH_T0_NS, set by timed_exec) to the end of the main window's first paint.
+// The program's start-up, step for step as app/main.cpp, timed from the spawn
+// (BENCH_T0_NS, set by map_time) to the end of the main window's first paint.
 #include <QApplication>
 
 #include "first_paint.h"

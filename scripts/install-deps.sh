@@ -19,7 +19,7 @@ for what in "$@"; do
     test) pkgs+=("${linux[@]}" "${test[@]}") ;;
     fuzz) pkgs+=("${linux[@]}" clang libclang-rt-14-dev) ;;
     win) pkgs+=("${win[@]}") ;;
-    bench) pkgs+=("${linux[@]}" xvfb xauth xdotool x11-utils findutils) ;;
+    bench) pkgs+=("${linux[@]}" xvfb xauth xdotool x11-utils findutils libxcb1-dev) ;;
     deb) pkgs+=("${linux[@]}" "${deb[@]}") ;;
     # Both packages installed and tried: a throwaway Debian root, and Wine.
     packages) pkgs+=("${linux[@]}" "${test[@]}" "${deb[@]}" "${win[@]}" mmdebstrap) ;;
