@@ -15,15 +15,16 @@ int main(int argc, char* argv[]) {
         !qEnvironmentVariableIsEmpty("DISPLAY")) {
         qputenv("QT_QPA_PLATFORM", "xcb");
     }
-    // The archivers are started and never waited for: the kernel reaps them as
-    // they end, so none is left a zombie. This program waits for no child.
-    doredaviro::posix::ReapChildrenAutomatically();
-
     // Every argument is a path, even one that looks like an option to Qt: Qt sees
     // none of them.
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
+    // The archivers are started and never waited for: the kernel reaps them as
+    // they end, so none is left a zombie. Only now, since this stops anyone in
+    // the process from waiting for a child: Qt's start may have had D-Bus wait
+    // for the bus it launched.
+    doredaviro::posix::ReapChildrenAutomatically();
     QApplication::setApplicationName(QStringLiteral("Zivev+Korvu"));
     QApplication::setDesktopFileName(QStringLiteral("org.doredaviro.ZivevKorvu"));
 

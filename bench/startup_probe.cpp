@@ -14,8 +14,8 @@ int main(int argc, char* argv[]) {
         !qEnvironmentVariableIsEmpty("DISPLAY")) {
         qputenv("QT_QPA_PLATFORM", "xcb");
     }
-    doredaviro::posix::ReapChildrenAutomatically();
     QApplication app(argc, argv);
+    doredaviro::posix::ReapChildrenAutomatically();
     QApplication::setApplicationName(QStringLiteral("Zivev+Korvu"));
     QApplication::setDesktopFileName(QStringLiteral("org.doredaviro.ZivevKorvu"));
 

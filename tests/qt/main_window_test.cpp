@@ -1,6 +1,7 @@
 // The Qt layer driven through real Qt events on the offscreen platform: drops,
 // keys, resizes, close requests and batches reach the handlers and come back
 // out as the list, the window and real launches.
+#include <signal.h>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -144,6 +145,7 @@ private slots:
     void failedLaunchesStayQueuedAndSay();
     void checkBoxKeepsTheWindowOnTopInPlace();
     void theWindowGoesBeforeTheHandlers();
+    void makingTheFormLeavesChildSignalsAlone();
 
 private:
     // A fresh form whose settings name `archiver`, shown and active.
@@ -614,6 +616,19 @@ void MainWindowTest::theWindowGoesBeforeTheHandlers() {
             [&seenAtTheEnd, raw] { seenAtTheEnd = raw->form().settings().ToolPath; });
     form.reset();
     QCOMPARE(seenAtTheEnd, tool);
+}
+
+// How the process treats its children is main's to say, where a reader sees it.
+void MainWindowTest::makingTheFormLeavesChildSignalsAlone() {
+    signal(SIGCHLD, SIG_DFL);  // as the process started
+    {
+        TestSystem system;
+        TestForm form(system, Settings{"", RECORDER_PATH});
+    }
+    struct sigaction now {};
+    sigaction(SIGCHLD, nullptr, &now);
+    QCOMPARE(now.sa_flags & SA_NOCLDWAIT, 0);
+    QVERIFY(now.sa_handler == SIG_DFL);
 }
 
 }  // namespace
