@@ -306,8 +306,10 @@ LRESULT MainWindow::TakeHandOver(const COPYDATASTRUCT& data) {
     return result;
 }
 
-float MainWindow::TwipsOf(Control c, Prop prop) const {
-    const RECT r = ChildRect(window_, control(c));
+float MainWindow::Twips(Control c, Prop prop) const {
+    HWND child = control(c);
+    if (!child) return 0;
+    const RECT r = ChildRect(window_, child);
     switch (prop) {
         case Prop::Left:
             return ToTwips(r.left, Dpi());
@@ -321,19 +323,42 @@ float MainWindow::TwipsOf(Control c, Prop prop) const {
     return 0;
 }
 
+void MainWindow::SetTwips(Control c, Prop prop, float twips) {
+    HWND child = control(c);
+    if (!child) return;
+    const RECT r = ChildRect(window_, child);
+    int x = r.left, y = r.top, width = r.right - r.left, height = r.bottom - r.top;
+    const int pixels = ToPixels(twips, Dpi());
+    switch (prop) {
+        case Prop::Left:
+            x = pixels;
+            break;
+        case Prop::Top:
+            y = pixels;
+            break;
+        case Prop::Width:
+            width = std::max(pixels, 0);
+            break;
+        case Prop::Height:
+            height = std::max(pixels, 0);
+            break;
+    }
+    SetWindowPos(child, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 void MainWindow::OnDpiChanged(UINT dpi, const RECT& suggested) {
     // Every control keeps its place in twips; only the pixels per twip change.
-    struct Twips {
+    struct Place {
         float left, top, width, height;
-    } twips[7];
+    } places[7];
     for (const ControlDef& def : kControls) {
-        twips[Index(def.control)] = {
-            TwipsOf(def.control, Prop::Left), TwipsOf(def.control, Prop::Top),
-            TwipsOf(def.control, Prop::Width), TwipsOf(def.control, Prop::Height)};
+        places[Index(def.control)] = {Twips(def.control, Prop::Left), Twips(def.control, Prop::Top),
+                                      Twips(def.control, Prop::Width),
+                                      Twips(def.control, Prop::Height)};
     }
     dpi_ = dpi;
     for (const ControlDef& def : kControls) {
-        const Twips& t = twips[Index(def.control)];
+        const Place& t = places[Index(def.control)];
         SetWindowPos(control(def.control), nullptr, ToPixels(t.left, Dpi()), ToPixels(t.top, Dpi()),
                      ToPixels(t.width, Dpi()), ToPixels(t.height, Dpi()),
                      SWP_NOZORDER | SWP_NOACTIVATE);

@@ -39,6 +39,9 @@ public:
     HWND progress() const { return progress_; }
     QueueList& list() { return list_; }
     unsigned Dpi() const { return dpi_ ? dpi_ : 96; }
+    // A control's place or size in twips, read back from the control itself; and set.
+    float Twips(Control c, Prop prop) const;
+    void SetTwips(Control c, Prop prop, float twips);
 
 private:
     static LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -49,7 +52,6 @@ private:
     void OnDpiChanged(UINT dpi, const RECT& suggested);
     void PreviewKey(const MSG& msg);
     LRESULT TakeHandOver(const COPYDATASTRUCT& data);
-    float TwipsOf(Control c, Prop prop) const;
 
     HINSTANCE instance_;
     frmDoredAviro& form_;

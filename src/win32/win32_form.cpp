@@ -2,8 +2,6 @@
 
 #include <commctrl.h>
 
-#include <algorithm>
-
 #include "win32/twips.h"
 #include "win32/win32_system.h"
 
@@ -15,13 +13,6 @@ namespace {
 constexpr ULONGLONG kProgressDelayMs = 500;
 // Often enough to repaint smoothly, rarely enough not to slow the launches.
 constexpr ULONGLONG kPumpIntervalMs = 16;
-
-RECT ChildRect(HWND parent, HWND child) {
-    RECT r{};
-    GetWindowRect(child, &r);
-    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
-    return r;
-}
 
 }  // namespace
 
@@ -64,45 +55,10 @@ float Win32Form::ScaleHeight() {
     return ToTwips(r.bottom - r.top, window_.Dpi());
 }
 
-float Win32Form::Get(Control control, Prop prop) {
-    HWND child = window_.control(control);
-    if (!child) return 0;
-    const RECT r = ChildRect(window_.handle(), child);
-    const unsigned dpi = window_.Dpi();
-    switch (prop) {
-        case Prop::Left:
-            return ToTwips(r.left, dpi);
-        case Prop::Top:
-            return ToTwips(r.top, dpi);
-        case Prop::Width:
-            return ToTwips(r.right - r.left, dpi);
-        case Prop::Height:
-            return ToTwips(r.bottom - r.top, dpi);
-    }
-    return 0;
-}
+float Win32Form::Get(Control control, Prop prop) { return window_.Twips(control, prop); }
 
 void Win32Form::Let(Control control, Prop prop, float twips) {
-    HWND child = window_.control(control);
-    if (!child) return;
-    const RECT r = ChildRect(window_.handle(), child);
-    int x = r.left, y = r.top, width = r.right - r.left, height = r.bottom - r.top;
-    const int pixels = ToPixels(twips, window_.Dpi());
-    switch (prop) {
-        case Prop::Left:
-            x = pixels;
-            break;
-        case Prop::Top:
-            y = pixels;
-            break;
-        case Prop::Width:
-            width = std::max(pixels, 0);
-            break;
-        case Prop::Height:
-            height = std::max(pixels, 0);
-            break;
-    }
-    SetWindowPos(child, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    window_.SetTwips(control, prop, twips);
 }
 
 CheckState Win32Form::GetCheckState(Control control) {
