@@ -152,17 +152,20 @@ TEST_F(HandOverSocketTest, AnotherUsersHandOverIsRefused) {
     if (getuid() != 0) GTEST_SKIP() << "needs root to start a sender as another user";
     ASSERT_FALSE(posix::AnotherInstanceRuns());
     // Let the other user reach the socket, which the private folder would stop first.
-    chmod(dir_.str().c_str(), 0755);
+    chmod(dir_.str().c_str(), 0711);
     const std::string path = posix::HandOverSocketPath();
     const int listenFd = posix::ListenForHandOvers(path);
     ASSERT_GE(listenFd, 0);
     chmod(path.c_str(), 0777);
-    // The other user's sender, by hand: its own lock and socket would be elsewhere.
-    const pid_t sender = Sender([&path] {
+    // The other user's sender, by hand: its own lock and socket would be elsewhere. It
+    // steps into the folder first, so it needs no way through the folders above it.
+    const std::string name = path.substr(path.rfind('/') + 1);
+    const pid_t sender = Sender([&] {
+        if (chdir(dir_.str().c_str()) != 0) return HandOverResult::Refused;
         if (setgid(65534) != 0 || setuid(65534) != 0) return HandOverResult::Taken;
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
-        path.copy(address.sun_path, sizeof address.sun_path - 1);
+        name.copy(address.sun_path, sizeof address.sun_path - 1);
         const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
         if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
             return HandOverResult::Refused;
