@@ -11,7 +11,7 @@ win=(cmake make g++ googletest wine wine64 g++-mingw-w64-x86-64 g++-mingw-w64-i6
      binutils-mingw-w64-x86-64 libx11-dev xvfb xauth xdotool x11-utils imagemagick
      libmagickcore-6.q16-6-extra nsis fonts-ipafont-gothic locales)
 # The Debian package's tools; its build dependencies are those of debian/control.
-deb=(dpkg-dev debhelper lintian appstream desktop-file-utils)
+deb=(build-essential dpkg-dev debhelper lintian appstream desktop-file-utils)
 pkgs=()
 for what in "$@"; do
   case "$what" in
