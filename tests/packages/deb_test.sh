@@ -8,8 +8,11 @@
 # usage: deb_test.sh DEB DRAG_SOURCE SCREENSHOT_DIR   (as root)
 [ "$(id -u)" -eq 0 ] || exec sudo "$0" "$@"
 if [ -z "${DOREDAVIRO_DEB_TEST_NS:-}" ]; then
-    # A mount namespace of its own: the root's /proc cannot outlive the test.
-    exec unshare --mount --propagation private env DOREDAVIRO_DEB_TEST_NS=1 "$0" "$@"
+    # A mount namespace of its own: the root's /proc cannot outlive the test. Inside a chroot,
+    # whose root is no mount, the mounts cannot be made private; the test unmounts them itself.
+    propagation=private
+    unshare --mount --propagation private true 2>/dev/null || propagation=unchanged
+    exec unshare --mount --propagation "$propagation" env DOREDAVIRO_DEB_TEST_NS=1 "$0" "$@"
 fi
 DEB=$(realpath "$1")
 DRAG_SOURCE=$(realpath "$2")
