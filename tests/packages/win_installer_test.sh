@@ -157,18 +157,24 @@ wait_uninstalled || fail "the uninstall entry stays"
 [ ! -e "$app" ] || fail "after uninstalling:"$'\n'"$(listing "$app")"
 pass "on a Western system a Japanese archiver path is written as its short name ($value)"
 
+# archiver_missing EXE WHAT: EXE, started, says the archiver is missing and ends once answered.
+archiver_missing() {
+  local started message
+  (cd "$work/files" && exec "$wine" "$1" >/dev/null 2>&1) &
+  started=$!
+  mapfile -t message < <(probe message) || true
+  [ "${#message[@]}" -ge 3 ] && [ "${message[2]}" = "+KorvuのPATHが見つかりません。" ] ||
+    fail "$2: no message about the missing archiver: ${message[*]:-none}"
+  xdotool windowfocus --sync "${message[0]}"
+  xdotool key Return
+  for _ in $(seq 50); do kill -0 "$started" 2>/dev/null || break; sleep 0.1; done
+  if kill -0 "$started" 2>/dev/null; then fail "$2: the program still runs after its message"; fi
+}
+
 # No archiver named: an empty Path=, and the program says what is missing.
 run_cmd "\"$(winpath "$setup")\" /S" || fail "silent install without an archiver"
 cmp -s "$app/Zivev+Korvu.ini" <(utf16 $'[Korvu Path]\r\nPath=\r\n') || fail "settings file without an archiver"
-(cd "$work/files" && exec "$wine" "$app/Zivev+Korvu.exe" >/dev/null 2>&1) &
-started=$!
-mapfile -t message < <(probe message) || true
-[ "${#message[@]}" -ge 3 ] && [ "${message[2]}" = "+KorvuのPATHが見つかりません。" ] ||
-  fail "no message about the missing archiver: ${message[*]:-none}"
-xdotool windowfocus --sync "${message[0]}"
-xdotool key Return
-for _ in $(seq 50); do kill -0 "$started" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$started" 2>/dev/null && fail "the program still runs after its message"
+archiver_missing "$app/Zivev+Korvu.exe" "installed"
 pass "without an archiver: an empty Path= and the program's message"
 
 # The user names the archiver in Notepad; a reinstall (silent, naming another) keeps the file,
@@ -191,13 +197,6 @@ mkdir "$work/portable"
 [ "$(listing "$work/portable")" = \
   $'./DoredAviro\n./DoredAviro/Zivev+Korvu.exe\n./DoredAviro/Zivev+Korvu.ini\n./DoredAviro/readme.txt' ] ||
   fail "portable .zip holds"$'\n'"$(listing "$work/portable")"
-(cd "$work/files" && exec "$wine" "$work/portable/DoredAviro/Zivev+Korvu.exe" >/dev/null 2>&1) &
-started=$!
-mapfile -t message < <(probe message) || true
-[ "${#message[@]}" -ge 3 ] && [ "${message[2]}" = "+KorvuのPATHが見つかりません。" ] ||
-  fail "the portable copy: ${message[*]:-no message}"
-xdotool windowfocus --sync "${message[0]}"
-xdotool key Return
-for _ in $(seq 50); do kill -0 "$started" 2>/dev/null || break; sleep 0.1; done
+archiver_missing "$work/portable/DoredAviro/Zivev+Korvu.exe" "the portable copy"
 pass "the portable copy reads its settings beside it and says the archiver is missing"
 echo "PASS"
