@@ -2,7 +2,6 @@
 #include <string>
 #include <vector>
 
-#include "posix/launcher.h"
 #include "posix/system.h"
 #include "qt/qt_form.h"
 #include "qt/qt_system.h"
@@ -20,11 +19,6 @@ int main(int argc, char* argv[]) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
-    // The archivers are started and never waited for: the kernel reaps them as
-    // they end, so none is left a zombie. Only now, since this stops anyone in
-    // the process from waiting for a child: Qt's start may have had D-Bus wait
-    // for the bus it launched.
-    doredaviro::posix::ReapChildrenAutomatically();
     QApplication::setApplicationName(QStringLiteral("Zivev+Korvu"));
     QApplication::setDesktopFileName(QStringLiteral("org.doredaviro.ZivevKorvu"));
 

@@ -7,6 +7,7 @@
 // usage: exec_probe [ROUNDS]   (output: "sample NAME VALUE" lines, launches/s)
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <QApplication>
 #include <QProcess>
@@ -20,7 +21,6 @@
 
 #include "core/frmDoredAviro.h"
 #include "core/texts.h"
-#include "posix/launcher.h"
 #include "qt/main_window.h"
 #include "qt/qt_form.h"
 #include "qt/qt_system.h"
@@ -101,11 +101,18 @@ double Program(BenchSystem& system, doredaviro::qt::QtForm& form,
         Fail("Execute did not start every row");
     }
     const double rate = PerSecond(kRows, system.waitShown - t0);
-    QCoreApplication::processEvents();
+    // Reaped by the program's own event loop, outside the clock.
+    const auto limit = Clock::now() + std::chrono::seconds(30);
+    while (form.form().RunningArchivers() > 0 && Clock::now() < limit) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }
+    if (form.form().RunningArchivers() > 0) Fail("the archivers were not all reaped");
     return rate;
 }
 
 double Bare(const std::vector<std::string>& paths) {
+    std::vector<pid_t> started;
+    started.reserve(paths.size());
     const auto t0 = Clock::now();
     for (const std::string& path : paths) {
         char* argv[] = {const_cast<char*>(kTrue), const_cast<char*>(path.c_str()), nullptr};
@@ -113,8 +120,11 @@ double Bare(const std::vector<std::string>& paths) {
         if (int error = posix_spawn(&pid, kTrue, nullptr, nullptr, argv, environ)) {
             Fail(std::string("posix_spawn: ") + std::strerror(error));
         }
+        started.push_back(pid);
     }
-    return PerSecond(static_cast<int>(paths.size()), Clock::now() - t0);
+    const double rate = PerSecond(static_cast<int>(paths.size()), Clock::now() - t0);
+    for (pid_t pid : started) waitpid(pid, nullptr, 0);
+    return rate;
 }
 
 // Until xargs has exited, which is after all it started have ended: its
@@ -165,7 +175,6 @@ int main(int argc, char* argv[]) {
     const int rounds = argc > 1 ? std::atoi(argv[1]) : 5;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zivev+Korvu"));
-    doredaviro::posix::ReapChildrenAutomatically();
     BenchSystem system;
     doredaviro::qt::QtForm form(system);
     if (!form.Load()) Fail("the program's start-up checks failed");

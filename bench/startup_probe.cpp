@@ -3,7 +3,6 @@
 #include <QApplication>
 
 #include "first_paint.h"
-#include "posix/launcher.h"
 #include "qt/main_window.h"
 #include "qt/qt_form.h"
 #include "qt/qt_system.h"
@@ -15,7 +14,6 @@ int main(int argc, char* argv[]) {
         qputenv("QT_QPA_PLATFORM", "xcb");
     }
     QApplication app(argc, argv);
-    doredaviro::posix::ReapChildrenAutomatically();
     QApplication::setApplicationName(QStringLiteral("Zivev+Korvu"));
     QApplication::setDesktopFileName(QStringLiteral("org.doredaviro.ZivevKorvu"));
 

@@ -8,7 +8,7 @@ set(DOREDAVIRO_WIN32_DEFINITIONS UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
 add_library(doredaviro_ini_win32 STATIC src/win32/private_profile_win32.cpp)
 target_include_directories(doredaviro_ini_win32 PRIVATE src)
 target_compile_definitions(doredaviro_ini_win32 PRIVATE ${DOREDAVIRO_WIN32_DEFINITIONS})
-target_link_libraries(doredaviro_ini_win32 PRIVATE doredaviro_warnings)
+target_link_libraries(doredaviro_ini_win32 PRIVATE doredaviro_utf doredaviro_warnings)
 set(DOREDAVIRO_INI_READER doredaviro_ini_win32)
 
 # Everything statically: the program needs no DLL beyond Windows' own.

@@ -40,11 +40,12 @@ HandOverResult FakePlatform::HandOverToRunningCopy(const std::vector<std::string
     return handOverResult;
 }
 
-bool FakePlatform::Launch(const std::string& tool, const std::string& path,
-                          const std::string& folder) {
+Launched FakePlatform::Launch(const std::string& tool, const std::string& path,
+                              const std::string& folder) {
     launches.push_back({tool, path, folder});
     log.push_back("Launch " + path);
-    return launchSucceeds ? launchSucceeds(launches.back()) : true;
+    if (launchSucceeds && !launchSucceeds(launches.back())) return {};
+    return {true, ++lastProcess};
 }
 
 void FakePlatform::Unload() {
@@ -61,17 +62,11 @@ void FakePlatform::Let(Control control, Prop prop, float twips) {
     props[{control, prop}] = twips;
 }
 
-void FakePlatform::ListSetSelected(int row, bool isSelected) {
-    if (row < 0 || row >= ListCount()) throw std::out_of_range("ListSetSelected");
-    if (isSelected) {
-        selected = row;
-    } else if (selected == row) {
-        selected = -1;
-    }
-}
+std::string FakePlatform::ListText(int row) { return rows.at(static_cast<std::size_t>(row)); }
 
-std::string FakePlatform::ListText() {
-    return selected < 0 ? std::string() : rows.at(static_cast<std::size_t>(selected));
+void FakePlatform::ListSelect(int row) {
+    if (row < -1 || row >= ListCount()) throw std::out_of_range("ListSelect");
+    selected = row;
 }
 
 void FakePlatform::ListInsertTop(const std::vector<std::string>& newRows) {
@@ -93,6 +88,14 @@ void FakePlatform::ListRemove(int first, int count) {
     log.push_back("Remove " + std::to_string(first) + " " + std::to_string(count));
 }
 
-void FakePlatform::BatchProgress(int done, int total) { progress.emplace_back(done, total); }
+void FakePlatform::ShowProgress(int done, int total) {
+    progress.emplace_back(done, total);
+    log.push_back("Progress " + std::to_string(done) + "/" + std::to_string(total));
+}
+
+void FakePlatform::PumpEvents() {
+    ++pumps;
+    if (onPump) onPump();
+}
 
 }  // namespace doredaviro::testing

@@ -45,13 +45,18 @@ public:
     std::function<float(float)> listHeightReadBack;
     CheckState checkState = CheckState::Unchecked;
     HandOverResult handOverResult = HandOverResult::NoAnswer;
+    long long clockStep = 0;  // how far the clock moves at each reading
 
     // What the fake saw.
     std::vector<std::string> log;  // every call that changes or shows something, in order
     std::vector<MsgBoxCall> msgBoxes;
     std::vector<LaunchCall> launches;
-    std::vector<bool> alwaysOnTop;  // each SetAlwaysOnTop, in order
-    std::vector<std::pair<int, int>> progress;
+    std::vector<bool> alwaysOnTop;              // each SetAlwaysOnTop, in order
+    std::vector<std::pair<int, int>> progress;  // each ShowProgress
+    int pumps = 0;
+    std::function<void()> onPump;  // runs inside each PumpEvents
+    long long clock = 0;
+    long long lastProcess = 0;  // the process number the last started launch got
     int ends = 0;
     int endStatus = -1;
     std::vector<std::vector<std::string>> handedOver;  // each HandOverToRunningCopy's paths
@@ -68,8 +73,9 @@ public:
     std::string FindFile(const std::string& path) override;
     std::string CurrentDirectory() override { return curDir; }
     void End(int status) override;
-    bool Launch(const std::string& tool, const std::string& path,
-                const std::string& folder) override;
+    Launched Launch(const std::string& tool, const std::string& path,
+                    const std::string& folder) override;
+    long long Milliseconds() override { return clock += clockStep; }
     HandOverResult HandOverToRunningCopy(const std::vector<std::string>& paths) override;
 
     void Unload() override;
@@ -82,11 +88,13 @@ public:
     CheckState GetCheckState(Control) override { return checkState; }
     int ListCount() override { return static_cast<int>(rows.size()); }
     int ListIndex() override { return selected; }
-    void ListSetSelected(int row, bool isSelected) override;
-    std::string ListText() override;
+    std::string ListText(int row) override;
+    void ListSelect(int row) override;
     void ListInsertTop(const std::vector<std::string>& newRows) override;
     void ListRemove(int first, int count) override;
-    void BatchProgress(int done, int total) override;
+    void ShowProgress(int done, int total) override;
+    void HideProgress() override { log.push_back("HideProgress"); }
+    void PumpEvents() override;
 };
 
 }  // namespace doredaviro::testing

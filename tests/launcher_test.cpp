@@ -1,9 +1,12 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -15,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "posix/child_watch.h"
 #include "posix/launcher.h"
 #include "test_support.h"
 
@@ -25,16 +29,49 @@ using testing::ReadRecorderLog;
 using testing::RecorderRecord;
 using testing::WaitForRecords;
 
+int OpenDescriptors() {
+    int count = 0;
+    for (int fd = 0; fd < 4096; ++fd) count += fcntl(fd, F_GETFD) != -1;
+    return count;
+}
+
+// True while any child of this process has ended and not been reaped.
+bool AZombieRemains() {
+    siginfo_t info{};
+    return waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid != 0;
+}
+
 class LauncherTest : public ::testing::Test {
 protected:
     void SetUp() override {
         log_ = dir_.file("log");
         setenv("RECORDER_LOG", log_.c_str(), 1);
-        posix::ReapChildrenAutomatically();
     }
-    void TearDown() override { signal(SIGCHLD, SIG_DFL); }
+    void TearDown() override { ReapAll(); }
+
+    pid_t Launch(const std::string& program, const std::string& argument,
+                 const std::string& directory) {
+        pid_t pid = 0;
+        EXPECT_EQ(posix::LaunchDetached(program, argument, directory, &pid), 0) << argument;
+        EXPECT_GT(pid, 0);
+        watcher_.Watch(pid);
+        return pid;
+    }
+    // Waits as an event loop would: on the watcher's descriptor, polling when told to.
+    std::map<pid_t, bool> ReapAll() {
+        std::map<pid_t, bool> ended;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (watcher_.Count() > 0 && std::chrono::steady_clock::now() < deadline) {
+            pollfd p{watcher_.fd(), POLLIN, 0};
+            poll(&p, 1, watcher_.NeedsPolling() ? 10 : 1000);
+            for (const auto& e : watcher_.Reap()) ended[e.pid] = e.succeeded;
+        }
+        return ended;
+    }
+
     testing::TempDir dir_;
     std::string log_;
+    posix::ChildWatcher watcher_;
 };
 
 TEST_F(LauncherTest, PassesEachPathAsExactlyOneArgumentUntouched) {
@@ -49,7 +86,7 @@ TEST_F(LauncherTest, PassesEachPathAsExactlyOneArgumentUntouched) {
         "",
     };
     for (const std::string& path : paths) {
-        ASSERT_EQ(posix::LaunchDetached(RECORDER_PATH, path, dir_.str()), 0) << path;
+        Launch(RECORDER_PATH, path, dir_.str());
     }
     const auto records = WaitForRecords(log_, paths.size());
     ASSERT_EQ(records.size(), paths.size());
@@ -68,7 +105,7 @@ TEST_F(LauncherTest, RunsInTheGivenFolderDetachedWithOnlyTheStandardDescriptors)
     ASSERT_GE(leaky, 3);
     const std::string work = dir_.file("work dir");
     ASSERT_EQ(mkdir(work.c_str(), 0755), 0);
-    ASSERT_EQ(posix::LaunchDetached(RECORDER_PATH, "x", work), 0);
+    const pid_t pid = Launch(RECORDER_PATH, "x", work);
     close(leaky);
 
     const auto records = WaitForRecords(log_, 1);
@@ -78,14 +115,41 @@ TEST_F(LauncherTest, RunsInTheGivenFolderDetachedWithOnlyTheStandardDescriptors)
     EXPECT_EQ(r.at("fds"), "0,1,2");
     EXPECT_EQ(r.at("session_leader"), "1");
 
-    // Reaped by the kernel as soon as it ends: never left a zombie.
-    const std::string proc = "/proc/" + r.at("pid");
-    bool gone = false;
-    for (int i = 0; i < 300 && !gone; ++i) {
-        gone = access(proc.c_str(), F_OK) != 0;
-        if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(r.at("pid"), std::to_string(pid));
+    EXPECT_EQ(ReapAll(), (std::map<pid_t, bool>{{pid, true}}));
+    EXPECT_NE(access(("/proc/" + r.at("pid")).c_str(), F_OK), 0) << "still there";
+}
+
+TEST_F(LauncherTest, ReapsOnlyItsOwnAndKnowsHowEachEnded) {
+    const int before = OpenDescriptors();
+    // More than a quarter of the descriptor limit, so that some are polled.
+    rlimit limit{};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    const rlimit low{256, limit.rlim_max};
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    std::map<pid_t, bool> expected;
+    for (int i = 0; i < 2000; ++i) {
+        const bool fails = i % 7 == 0;
+        expected[Launch(fails ? "/bin/false" : "/bin/true", "x", "")] = !fails;
     }
-    EXPECT_TRUE(gone) << proc << " still there";
+    setrlimit(RLIMIT_NOFILE, &limit);
+    // Other code in the process waits for its own child as usual meanwhile.
+    const pid_t own = fork();
+    if (own == 0) _exit(42);
+    int status = 0;
+    ASSERT_EQ(waitpid(own, &status, 0), own);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 42);
+    const pid_t slow = Launch("/bin/sleep", "0.3", "");
+    expected[slow] = true;
+    const pid_t other = fork();
+    if (other == 0) _exit(3);
+    ASSERT_EQ(waitpid(other, &status, 0), other);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3);
+
+    EXPECT_EQ(ReapAll(), expected);
+    EXPECT_EQ(watcher_.Count(), 0u);
+    EXPECT_FALSE(AZombieRemains());
+    EXPECT_EQ(OpenDescriptors(), before);
 }
 
 TEST_F(LauncherTest, ReportsEveryWayAStartCanFail) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -99,7 +100,47 @@ TEST_F(WindowTest, ExecuteLaunchesTopDownThenWaitsThenEmpties) {
     // The list is emptied only after the user has read the message.
     EXPECT_EQ(fake_.log,
               (Rows{"Launch X", "Launch Y", "Launch Z", "MsgBox " + kWait.prompt, "Remove 0 3"}));
-    EXPECT_EQ(fake_.progress.back(), std::make_pair(3, 3));
+    // A quick batch neither repaints on the way nor flashes a progress bar.
+    EXPECT_EQ(fake_.pumps, 0);
+    EXPECT_TRUE(fake_.progress.empty());
+    EXPECT_EQ(form_.RunningArchivers(), 3);
+    form_.ArchiverEnded(2, true);
+    form_.ArchiverEnded(2, true);  // told twice, counted once
+    form_.ArchiverEnded(1, false);
+    EXPECT_EQ(form_.RunningArchivers(), 1);
+}
+
+TEST_F(WindowTest, ALongBatchRepaintsAtIntervalsAndShowsProgressLate) {
+    fake_.rows.assign(100, "p");
+    fake_.clockStep = 10;  // each launch takes 10 ms
+    std::vector<int> selectedAtPump;
+    bool closed = true;
+    fake_.onPump = [&] {
+        selectedAtPump.push_back(fake_.selected);
+        if (fake_.pumps == 1) {
+            // What other processes and the window manager send meanwhile waits.
+            form_.lstFileList_OLEDragDrop({"dropped"});
+            form_.TakeHandOver(form_.OfferHandOver({"/handed"}));
+            closed = form_.Form_QueryUnload();
+        }
+    };
+    form_.cmdExec_Click();
+    EXPECT_FALSE(closed);
+    EXPECT_EQ(fake_.unloads, 0);
+    // A repaint every 16 ms or more, each showing the row being started.
+    EXPECT_EQ(fake_.pumps, 49);
+    ASSERT_EQ(selectedAtPump.size(), 49u);
+    EXPECT_EQ(selectedAtPump.front(), 1);
+    EXPECT_EQ(selectedAtPump.back(), 97);
+    // Progress only once the batch has run half a second.
+    ASSERT_FALSE(fake_.progress.empty());
+    EXPECT_EQ(fake_.progress.front(), std::make_pair(50, 100));
+    EXPECT_EQ(fake_.progress.back(), std::make_pair(98, 100));
+    const auto hidden = std::find(fake_.log.begin(), fake_.log.end(), "HideProgress");
+    const auto wait = std::find(fake_.log.begin(), fake_.log.end(), "MsgBox " + kWait.prompt);
+    EXPECT_LT(hidden, wait);
+    EXPECT_EQ(fake_.rows, (Rows{"/handed", "dropped"}));
+    EXPECT_EQ(fake_.selected, -1);
 }
 
 TEST_F(WindowTest, ExecuteWithAnEmptyQueueOnlyWarns) {
@@ -193,36 +234,96 @@ TEST_F(WindowTest, CommandLinePathsAreOneDropMadeAbsolute) {
     EXPECT_EQ(fake_.msgBoxes, std::vector<MsgBoxCall>{kFull});
 }
 
-TEST_F(WindowTest, AHandOverIsAnsweredBeforeAnyMessage) {
-    std::vector<bool> answers;
-    auto answer = [&answers](bool taken) { answers.push_back(taken); };
-    form_.HandOver({"/h/1", "/h/2"}, answer);
+TEST_F(WindowTest, AHandOverIsAnsweredAtOnceAndGoesInAsAQueuedEvent) {
+    const HandOverTicket ticket = form_.OfferHandOver({"/h/1", "/h/2"});
+    EXPECT_NE(ticket, 0u);
+    EXPECT_TRUE(fake_.rows.empty());  // not inside the call that received it
+    EXPECT_TRUE(form_.TakeHandOver(ticket));
     EXPECT_EQ(fake_.rows, (Rows{"/h/2", "/h/1"}));
-    EXPECT_EQ(answers, std::vector<bool>{true});
     EXPECT_EQ(fake_.broughtToFront, 1);
+    EXPECT_FALSE(form_.TakeHandOver(ticket));  // once only
+    EXPECT_EQ(fake_.rows.size(), 2u);
 
-    // The list cannot take them: the answer comes before the limit message opens.
+    // The list cannot take them: refused at once, and no message at all.
     fake_.rows.assign(kMaxRows - 1, "queued");
-    fake_.onMsgBox = [&answers](const MsgBoxCall&) { EXPECT_EQ(answers.size(), 2u); };
-    form_.HandOver({"/h/3", "/h/4"}, answer);
-    EXPECT_EQ(answers, (std::vector<bool>{true, false}));
-    EXPECT_EQ(fake_.msgBoxes, std::vector<MsgBoxCall>{kFull});
+    EXPECT_EQ(form_.OfferHandOver({"/h/3", "/h/4"}), 0u);
+    EXPECT_TRUE(fake_.msgBoxes.empty());
     EXPECT_EQ(fake_.ListCount(), kMaxRows - 1);
+}
+
+TEST_F(WindowTest, RoomPromisedToAHandOverIsKeptUntilItComesOrGoes) {
+    fake_.rows.assign(kMaxRows - 4, "queued");
+    const HandOverTicket first = form_.OfferHandOver({"/h/1", "/h/2"});
+    ASSERT_NE(first, 0u);
+    // Held rows count: two more fit, three do not.
+    EXPECT_EQ(form_.OfferHandOver({"/h/3", "/h/4", "/h/5"}), 0u);
+    // A drop meanwhile goes in at once, but only into the room that is left.
+    form_.lstFileList_OLEDragDrop({"d1"});
+    EXPECT_EQ(fake_.rows.front(), "d1");
+    form_.lstFileList_OLEDragDrop({"d2", "d3"});
+    EXPECT_EQ(fake_.msgBoxes, std::vector<MsgBoxCall>{kFull});
+    EXPECT_TRUE(form_.TakeHandOver(first));
+    EXPECT_EQ(fake_.ListCount(), kMaxRows - 1);
+    EXPECT_EQ(fake_.rows.front(), "/h/2");
+
+    // A sender that went without its answer frees its room.
+    const HandOverTicket gone = form_.OfferHandOver({"/h/6"});
+    ASSERT_NE(gone, 0u);
+    EXPECT_EQ(form_.OfferHandOver({"/h/7"}), 0u);
+    form_.DropHandOver(gone);
+    EXPECT_FALSE(form_.TakeHandOver(gone));
+    const HandOverTicket last = form_.OfferHandOver({"/h/7"});
+    EXPECT_TRUE(form_.TakeHandOver(last));
+    EXPECT_EQ(fake_.ListCount(), kMaxRows);
+    EXPECT_EQ(fake_.rows.front(), "/h/7");
 }
 
 TEST_F(WindowTest, AHandOverDuringABatchIsTakenAndGoesInAfterIt) {
     fake_.rows = {"a"};
-    std::vector<bool> answers;
     fake_.onMsgBox = [&](const MsgBoxCall& box) {
         if (box.prompt == kWait.prompt) {
-            form_.HandOver({"/h/1"}, [&answers](bool taken) { answers.push_back(taken); });
-            EXPECT_EQ(answers, std::vector<bool>{true});
+            const HandOverTicket ticket = form_.OfferHandOver({"/h/1"});
+            EXPECT_NE(ticket, 0u);
+            EXPECT_TRUE(form_.TakeHandOver(ticket));
             EXPECT_EQ(fake_.rows, Rows{"a"});
         }
     };
     form_.cmdExec_Click();
     EXPECT_EQ(fake_.rows, Rows{"/h/1"});
-    EXPECT_EQ(answers, std::vector<bool>{true});
+}
+
+TEST_F(WindowTest, EveryWayOfClosingRunsTheSameCloseAndTakesNothingAfter) {
+    using Close = std::function<bool(frmDoredAviro&)>;
+    const std::vector<std::pair<std::string, Close>> ways = {
+        {"F4", [](frmDoredAviro& f) { return f.Form_KeyDown(Key::F4), true; }},
+        {"close button", [](frmDoredAviro& f) { return f.cmdClose_Click(), true; }},
+        {"window manager", [](frmDoredAviro& f) { return f.Form_QueryUnload(); }},
+    };
+    for (const auto& [name, close] : ways) {
+        SCOPED_TRACE(name);
+        FakePlatform fake;
+        frmDoredAviro form(fake, fake, Settings{"/i", "/t"});
+        const HandOverTicket held = form.OfferHandOver({"/h/held"});
+        ASSERT_NE(held, 0u);
+        // Refused while a message is open.
+        fake.onMsgBox = [&](const MsgBoxCall&) {
+            EXPECT_FALSE(form.Form_QueryUnload());
+            close(form);
+        };
+        form.cmdExec_Click();
+        EXPECT_TRUE(form.Loaded());
+        fake.onMsgBox = nullptr;
+
+        EXPECT_TRUE(close(form));
+        EXPECT_FALSE(form.Loaded());
+        EXPECT_EQ(fake.unloads, 1);
+        // The sender of what was held, and any later one, hear it was not added.
+        EXPECT_FALSE(form.TakeHandOver(held));
+        EXPECT_EQ(form.OfferHandOver({"/h/late"}), 0u);
+        EXPECT_EQ(fake.broughtToFront, 0);
+        EXPECT_TRUE(form.Form_QueryUnload());  // the window's own close after ours
+        EXPECT_EQ(fake.unloads, 1);
+    }
 }
 
 TEST_F(WindowTest, FunctionKeysWorkTheButtons) {

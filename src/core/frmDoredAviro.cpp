@@ -21,13 +21,14 @@ const ControlDef kControls[7] = {
 // Marks the window busy for as long as one command or message runs.
 class frmDoredAviro::BusyScope {
 public:
-    explicit BusyScope(bool& busy) : busy_(busy) { busy_ = true; }
-    ~BusyScope() { busy_ = false; }
+    explicit BusyScope(bool& busy) : busy_(busy), was_(busy) { busy_ = true; }
+    ~BusyScope() { busy_ = was_; }
     BusyScope(const BusyScope&) = delete;
     BusyScope& operator=(const BusyScope&) = delete;
 
 private:
     bool& busy_;
+    bool was_;
 };
 
 void frmDoredAviro::SetCommandLine(const std::vector<std::string>& arguments,
@@ -65,19 +66,52 @@ void frmDoredAviro::OpenCommandLine() {
     if (!paths.empty()) lstFileList_OLEDragDrop(paths);
 }
 
-void frmDoredAviro::HandOver(const std::vector<std::string>& paths,
-                             const std::function<void(bool)>& answer) {
-    if (!loaded_) {
-        answer(false);
-        return;
+namespace {
+
+// Each path goes in above the ones before it, so the last dropped is on top.
+std::vector<std::string> RowsOf(const std::vector<std::string>& paths) {
+    std::vector<std::string> rows;
+    rows.reserve(paths.size());
+    std::for_each(paths.rbegin(), paths.rend(), [&rows](const std::string& path) {
+        if (!path.empty()) rows.push_back(path);
+    });
+    return rows;
+}
+
+}  // namespace
+
+HandOverTicket frmDoredAviro::OfferHandOver(const std::vector<std::string>& paths) {
+    if (!loaded_) return 0;
+    std::vector<std::string> rows = RowsOf(paths);
+    const std::size_t listed = static_cast<std::size_t>(view_.ListCount()) + waitingRows_;
+    if (listed > static_cast<std::size_t>(kMaxRows) ||
+        rows.size() > static_cast<std::size_t>(kMaxRows) - listed) {
+        return 0;
     }
+    const HandOverTicket ticket = ++lastTicket_;
+    Wait(std::move(rows), ticket, false);
+    return ticket;
+}
+
+bool frmDoredAviro::TakeHandOver(HandOverTicket ticket) {
+    if (!loaded_) return false;
+    const auto held = std::find_if(waiting_.begin(), waiting_.end(),
+                                   [ticket](const Waiting& w) { return w.ticket == ticket; });
+    if (ticket == 0 || held == waiting_.end()) return false;
+    held->ready = true;
     view_.ComeToFront();
-    if (busy_) {
-        waitingDrops_.push_back(paths);
-        answer(true);
-        return;
-    }
-    AddDrop(paths, &answer);
+    AddWaitingDrops();
+    return true;
+}
+
+void frmDoredAviro::DropHandOver(HandOverTicket ticket) {
+    const auto held = std::find_if(waiting_.begin(), waiting_.end(), [ticket](const Waiting& w) {
+        return w.ticket == ticket && !w.ready;
+    });
+    if (ticket == 0 || held == waiting_.end()) return;
+    waitingRows_ -= held->rows.size();
+    waiting_.erase(held);
+    // Drops behind it may have waited for its turn.
     AddWaitingDrops();
 }
 
@@ -91,41 +125,48 @@ void frmDoredAviro::Form_KeyDown(Key key) {
     }
 }
 
+bool frmDoredAviro::Form_QueryUnload() {
+    if (!loaded_) return true;
+    if (busy_) return false;
+    Unload();
+    return true;
+}
+
 void frmDoredAviro::lstFileList_OLEDragDrop(const std::vector<std::string>& paths) {
-    if (busy_) {
-        waitingDrops_.push_back(paths);
-        return;
-    }
-    AddDrop(paths);
+    // Behind whatever already waits, so the order of arrival holds.
+    Wait(RowsOf(paths), 0, true);
     AddWaitingDrops();
 }
 
-void frmDoredAviro::AddDrop(const std::vector<std::string>& paths,
-                            const std::function<void(bool)>* answer) {
-    // Each path goes in above the ones before it, so the last dropped is on top.
-    std::vector<std::string> rows;
-    rows.reserve(paths.size());
-    std::for_each(paths.rbegin(), paths.rend(), [&rows](const std::string& path) {
-        if (!path.empty()) rows.push_back(path);
-    });
-    const bool fits = rows.size() <= static_cast<std::size_t>(kMaxRows - view_.ListCount());
-    if (answer) (*answer)(fits);
-    if (!fits) {
+void frmDoredAviro::Wait(std::vector<std::string> rows, HandOverTicket ticket, bool ready) {
+    waitingRows_ += rows.size();
+    waiting_.push_back(Waiting{std::move(rows), ticket, ready});
+}
+
+// A hand-over whose sender has no answer yet keeps its place and its room, and
+// what is ready behind it goes first.
+void frmDoredAviro::AddWaitingDrops() {
+    while (!busy_ && loaded_) {
+        const auto next = std::find_if(waiting_.begin(), waiting_.end(),
+                                       [](const Waiting& w) { return w.ready; });
+        if (next == waiting_.end()) return;
+        const std::vector<std::string> rows = std::move(next->rows);
+        waitingRows_ -= rows.size();
+        waiting_.erase(next);
+        AddRows(rows);
+    }
+}
+
+void frmDoredAviro::AddRows(const std::vector<std::string>& rows) {
+    // Rows still waiting keep their room: a hand-over was promised it.
+    const std::size_t listed = static_cast<std::size_t>(view_.ListCount()) + waitingRows_;
+    if (listed > static_cast<std::size_t>(kMaxRows) ||
+        rows.size() > static_cast<std::size_t>(kMaxRows) - listed) {
         BusyScope busy(busy_);
         system_.MsgBox(text::kQueueFull, MessageStyle::Exclamation, text::kCaption);
         return;
     }
     if (!rows.empty()) view_.ListInsertTop(rows);
-}
-
-// Drops that came while the window was busy, in the order they came; one that
-// opens a message makes the ones after it wait for that too.
-void frmDoredAviro::AddWaitingDrops() {
-    while (!busy_ && loaded_ && !waitingDrops_.empty()) {
-        const std::vector<std::string> paths = std::move(waitingDrops_.front());
-        waitingDrops_.pop_front();
-        AddDrop(paths);
-    }
 }
 
 void frmDoredAviro::lstFileList_KeyDown(Key key) {
@@ -150,6 +191,11 @@ void frmDoredAviro::chkWinPos_Click() {
     view_.SetAlwaysOnTop(view_.GetCheckState(Control::chkWinPos) == CheckState::Checked);
 }
 
+void frmDoredAviro::ArchiverEnded(long long process, bool succeeded) {
+    (void)succeeded;
+    running_.erase(process);
+}
+
 void frmDoredAviro::Execute() {
     if (busy_) return;
     {
@@ -157,21 +203,36 @@ void frmDoredAviro::Execute() {
         if (view_.ListCount() == 0) {
             system_.MsgBox(text::kQueueEmpty, MessageStyle::Exclamation, text::kCaption);
         } else {
-            const int last = view_.ListCount() - 1;
-            const int total = last + 1;
+            const int total = view_.ListCount();
             std::vector<char> launched(static_cast<std::size_t>(total), 0);
             int started = 0;
-            view_.BatchProgress(0, total);
-            for (int i = 0; i <= last; ++i) {
-                view_.ListSetSelected(i, true);
-                const std::string path = view_.ListText();
+            const long long start = system_.Milliseconds();
+            long long lastPump = start;
+            bool progressShown = false;
+            for (int i = 0; i < total; ++i) {
+                const std::string path = view_.ListText(i);
                 const std::string workdir = system_.CurrentDirectory();
-                if (system_.Launch(settings_.ToolPath, path, workdir)) {
+                const Launched result = system_.Launch(settings_.ToolPath, path, workdir);
+                if (result.started) {
                     launched[static_cast<std::size_t>(i)] = 1;
                     ++started;
+                    if (result.process != 0) running_[result.process] = path;
                 }
-                view_.BatchProgress(i + 1, total);
+                // Selecting and scrolling for every row would cost more than the
+                // launch: the row being started shows at each repaint.
+                const long long now = system_.Milliseconds();
+                if (i + 1 < total && now - lastPump >= kPumpIntervalMs) {
+                    lastPump = now;
+                    view_.ListSelect(i);
+                    if (now - start >= kProgressDelayMs) {
+                        view_.ShowProgress(i + 1, total);
+                        progressShown = true;
+                    }
+                    view_.PumpEvents();
+                }
             }
+            view_.ListSelect(total - 1);
+            if (progressShown) view_.HideProgress();
 
             if (started > 0) {
                 system_.MsgBox(text::kPleaseWait, MessageStyle::Information, text::kCaption);
@@ -186,8 +247,7 @@ void frmDoredAviro::Execute() {
                 if (first < end) view_.ListRemove(first, end - first);
                 end = first;
             }
-            const int selected = view_.ListIndex();
-            if (selected >= 0) view_.ListSetSelected(selected, false);
+            if (view_.ListIndex() >= 0) view_.ListSelect(-1);
 
             if (started < total) {
                 system_.MsgBox(text::kLaunchFailed, MessageStyle::Critical, text::kCaption);
@@ -202,8 +262,12 @@ void frmDoredAviro::Close() {
     Unload();
 }
 
+// From here on nothing more is taken: what still waits was never shown, and
+// its senders learn so.
 void frmDoredAviro::Unload() {
     loaded_ = false;
+    waiting_.clear();
+    waitingRows_ = 0;
     view_.Unload();
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <deque>
-#include <functional>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,6 +15,13 @@ namespace doredaviro {
 // The most rows the queue can hold: row numbers are 16-bit signed.
 constexpr int kMaxRows = 32767;
 
+// While a batch runs, how often the window repaints, and how long it runs
+// before a progress bar shows: a short batch never flashes one.
+constexpr long long kPumpIntervalMs = 16;
+constexpr long long kProgressDelayMs = 500;
+
+using HandOverTicket = unsigned long long;
+
 // Geometry of a control as created, in twips.
 struct ControlDef {
     Control control;
@@ -25,8 +33,9 @@ extern const ControlDef kControls[7];
 constexpr float kClientWidth = 8115.0f;
 constexpr float kClientHeight = 3960.0f;
 
-// The main window's event handlers. A front end turns its events into these
-// calls; everything visible happens through the system and the view.
+// The main window's event handlers, and every rule the window follows. A front
+// end turns its events into these calls; everything visible happens through
+// the system and the view.
 class frmDoredAviro {
 public:
     // `settings` stand until Form_Load reads them from the settings file.
@@ -44,13 +53,25 @@ public:
     bool Form_Load();
     // Once the window is shown: the command line's paths go in as one drop.
     void OpenCommandLine();
-    // Absolute paths another start of the program hands over: one drop. `answer`
-    // learns at once, before any message opens, whether they were taken; kept
-    // for when a batch ends counts as taken.
-    void HandOver(const std::vector<std::string>& paths, const std::function<void(bool)>& answer);
+
+    // Another start offers absolute `paths`. Answered at once, before anything
+    // opens: a ticket (non-zero) when they fit beside the rows listed and those
+    // waiting, which holds room for them; 0 when the list cannot take them or the
+    // window is closing.
+    HandOverTicket OfferHandOver(const std::vector<std::string>& paths);
+    // A queued event once the sender has its answer: the held paths join the
+    // queue and the window comes to the front. False when the window has closed
+    // meanwhile and the paths went nowhere.
+    bool TakeHandOver(HandOverTicket ticket);
+    // The sender went before it had the answer: the room held for it is freed.
+    void DropHandOver(HandOverTicket ticket);
+
     void Form_Resize();
     // Seen before the control that has the focus, which gets the key after.
     void Form_KeyDown(Key key);
+    // The window is asked to close by other means than its own commands: the
+    // title bar, the window manager, the system. False keeps it open.
+    bool Form_QueryUnload();
     // Paths in the order the drop source gives them. While a batch or a message
     // is open the drop waits, and goes in when they end.
     void lstFileList_OLEDragDrop(const std::vector<std::string>& paths);
@@ -59,6 +80,12 @@ public:
     void cmdClose_Click();
     void chkWinPos_Click();
 
+    // An archiver this window started has ended; `succeeded` when it exited with
+    // status 0. Closing never waits for them.
+    void ArchiverEnded(long long process, bool succeeded);
+    // Archivers started here that have not ended yet, as far as the front end tells.
+    int RunningArchivers() const { return static_cast<int>(running_.size()); }
+
     bool Loaded() const { return loaded_; }
     // A batch or a message is under way: other commands wait their turn.
     bool Busy() const { return busy_; }
@@ -66,21 +93,31 @@ public:
 
 private:
     class BusyScope;
+    // Rows that wait to join the list, in the order they came: a drop that came
+    // while the window was busy, or a hand-over that was offered.
+    struct Waiting {
+        std::vector<std::string> rows;  // top row first
+        HandOverTicket ticket = 0;      // a hand-over's, 0 for a drop
+        bool ready = false;             // a hand-over's sender has its answer
+    };
 
     void Execute();
     void Close();
     void Unload();
-    // `answer`, when given, learns whether the list takes them before any message.
-    void AddDrop(const std::vector<std::string>& paths,
-                 const std::function<void(bool)>* answer = nullptr);
+    void Wait(std::vector<std::string> rows, HandOverTicket ticket, bool ready);
+    // Puts the ready waiting rows in, in order, until a message opens.
     void AddWaitingDrops();
+    void AddRows(const std::vector<std::string>& rows);
 
     System& system_;
     FormView& view_;
     Settings settings_;
     bool loaded_ = true;
     bool busy_ = false;
-    std::deque<std::vector<std::string>> waitingDrops_;
+    std::deque<Waiting> waiting_;
+    std::size_t waitingRows_ = 0;
+    HandOverTicket lastTicket_ = 0;
+    std::map<long long, std::string> running_;  // process → the path it was given
     std::vector<std::string> commandLine_;
 };
 

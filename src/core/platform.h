@@ -22,6 +22,13 @@ enum class HandOverResult {
     NoOtherCopy,  // it ended meanwhile, and this copy now holds the single-copy lock
 };
 
+// What became of a launch. A started process whose end the front end will
+// report through ArchiverEnded has a non-zero `process`, unique among those running.
+struct Launched {
+    bool started = false;
+    long long process = 0;
+};
+
 enum class Control { chkWinPos, lblMsg, lstFileList, lblF1, lblF4, cmdExec, cmdClose };
 enum class Prop { Left, Top, Width, Height };
 
@@ -47,9 +54,10 @@ public:
     // Ends the program at once with `status`. A fake may return; callers stop right after.
     virtual void End(int status) = 0;
     // Starts `tool` with `path` as its one argument in `folder`, without waiting.
-    // False when it could not be started.
-    virtual bool Launch(const std::string& tool, const std::string& path,
-                        const std::string& folder) = 0;
+    virtual Launched Launch(const std::string& tool, const std::string& path,
+                            const std::string& folder) = 0;
+    // A clock that only goes forward, in milliseconds from any start.
+    virtual long long Milliseconds() = 0;
     // Hands absolute `paths` to the copy of this program that runs for this user
     // (and display), waiting a few seconds at most for its answer.
     virtual HandOverResult HandOverToRunningCopy(const std::vector<std::string>& paths) = 0;
@@ -74,16 +82,20 @@ public:
 
     // The queue's list. Rows are numbered from 0 at the top.
     virtual int ListCount() = 0;
-    virtual int ListIndex() = 0;  // -1 when nothing is selected
-    virtual void ListSetSelected(int row, bool selected) = 0;
-    virtual std::string ListText() = 0;  // the current row's text
+    virtual int ListIndex() = 0;  // the selected row, -1 when there is none
+    virtual std::string ListText(int row) = 0;
+    // Selects `row` and scrolls it into view; -1 selects nothing.
+    virtual void ListSelect(int row) = 0;
     // Puts `rows` above row 0 in one go, rows[0] ending up on top.
     virtual void ListInsertTop(const std::vector<std::string>& rows) = 0;
     virtual void ListRemove(int first, int count) = 0;
 
-    // A batch of launches is under way: `done` of `total` started. Called with
-    // done == total when it ends, so the window can repaint and show progress.
-    virtual void BatchProgress(int done, int total) = 0;
+    // The progress bar in place of the instruction; hidden again by HideProgress.
+    virtual void ShowProgress(int done, int total) = 0;
+    virtual void HideProgress() = 0;
+    // Lets the window repaint and take what other processes sent, but no click
+    // or key: those wait until the running command is done.
+    virtual void PumpEvents() = 0;
 };
 
 }  // namespace doredaviro

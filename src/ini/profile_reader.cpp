@@ -3,6 +3,7 @@
 // bytes as stored: on Linux a path is its bytes, so nothing is re-encoded except UTF-16.
 
 #include "core/settings_reader.h"
+#include "core/utf.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -73,75 +74,16 @@ bool NamesEqual(std::string_view a, std::string_view b, bool dbcs) {
     return true;
 }
 
-bool IsValidUtf8(std::string_view s) {
-    for (size_t i = 0; i < s.size();) {
-        unsigned char c = At(s, i);
-        size_t len;
-        unsigned min, cp;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        } else if (c >= 0xC2 && c <= 0xDF) {
-            len = 2, min = 0x80, cp = c & 0x1F;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            len = 3, min = 0x800, cp = c & 0x0F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            len = 4, min = 0x10000, cp = c & 0x07;
-        } else {
-            return false;
-        }
-        if (s.size() - i < len) return false;
-        for (size_t k = 1; k < len; ++k) {
-            unsigned char t = At(s, i + k);
-            if ((t & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (t & 0x3F);
-        }
-        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-        i += len;
-    }
-    return true;
-}
-
-void AppendUtf8(std::string* out, unsigned cp) {
-    if (cp < 0x80) {
-        out->push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
-
 // A lone surrogate becomes U+FFFD so the result is always valid UTF-8; an odd last byte is
 // half a unit and is dropped.
 std::string Utf16ToUtf8(std::string_view s, bool big_endian) {
-    std::string out;
-    out.reserve(s.size() + s.size() / 2);
-    auto unit = [&](size_t i) -> unsigned {
-        unsigned a = At(s, i), b = At(s, i + 1);
-        return big_endian ? (a << 8 | b) : (b << 8 | a);
-    };
+    std::u16string units;
+    units.reserve(s.size() / 2);
     for (size_t i = 0; i + 1 < s.size(); i += 2) {
-        unsigned u = unit(i);
-        if (u >= 0xD800 && u <= 0xDBFF && i + 3 < s.size()) {
-            unsigned lo = unit(i + 2);
-            if (lo >= 0xDC00 && lo <= 0xDFFF) {
-                AppendUtf8(&out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
-                i += 2;
-                continue;
-            }
-        }
-        AppendUtf8(&out, (u >= 0xD800 && u <= 0xDFFF) ? 0xFFFD : u);
+        const unsigned a = At(s, i), b = At(s, i + 1);
+        units.push_back(static_cast<char16_t>(big_endian ? (a << 8 | b) : (b << 8 | a)));
     }
-    return out;
+    return utf::FromUtf16(units, utf::LoneSurrogate::Replace);
 }
 
 // Only a regular file is read: a directory is no settings file, and opening a FIFO or device
@@ -219,7 +161,7 @@ bool Lookup(std::string_view text, bool dbcs, std::string_view section, std::str
 size_t CutLength(std::string_view v, size_t cap) {
     if (v.size() <= cap) return v.size();
     size_t cut = cap;
-    if (IsValidUtf8(v)) {
+    if (utf::IsValid(v)) {
         while (cut > 0 && (At(v, cut) & 0xC0) == 0x80) --cut;
         return cut;
     }
@@ -271,7 +213,7 @@ unsigned ReadProfileString(const std::string& section, const std::string& key,
             } else {
                 // A file that is valid UTF-8 is treated as such; anything else is taken for the
                 // Japanese ANSI code page, the one our users' Windows files come in.
-                dbcs = !IsValidUtf8(text);
+                dbcs = !utf::IsValid(text);
             }
             std::string_view value;
             if (Lookup(text, dbcs, sec, k, &value)) return CopyOut(value, buffer, size);

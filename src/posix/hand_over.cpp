@@ -9,6 +9,7 @@
 
 #include <cstring>
 
+#include "core/frmDoredAviro.h"
 #include "posix/instance_lock.h"
 
 namespace doredaviro::posix {
@@ -16,7 +17,8 @@ namespace doredaviro::posix {
 namespace {
 
 constexpr char kMagic[] = "ZKH1";
-constexpr std::size_t kMaxPaths = 32767;
+// No more than the list could ever hold.
+constexpr std::size_t kMaxPaths = kMaxRows;
 constexpr std::size_t kMaxPathBytes = 4095;
 
 void PutU32(std::string& out, std::size_t value) {
@@ -149,7 +151,10 @@ bool Address(const std::string& path, sockaddr_un* address) {
 
 int ListenForHandOvers(const std::string& path) {
     sockaddr_un address;
-    if (!Address(path, &address)) return -1;
+    if (!Address(path, &address)) {
+        errno = path.empty() ? ENOENT : ENAMETOOLONG;  // so the message names the cause
+        return -1;
+    }
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) return -1;
     unlink(path.c_str());

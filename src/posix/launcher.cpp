@@ -9,14 +9,6 @@ extern char** environ;
 
 namespace doredaviro::posix {
 
-void ReapChildrenAutomatically() {
-    struct sigaction action {};
-    action.sa_handler = SIG_DFL;
-    action.sa_flags = SA_NOCLDWAIT;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGCHLD, &action, nullptr);
-}
-
 namespace {
 
 int Configure(posix_spawnattr_t& attr, posix_spawn_file_actions_t& actions,
@@ -39,7 +31,7 @@ int Configure(posix_spawnattr_t& attr, posix_spawn_file_actions_t& actions,
 }  // namespace
 
 int LaunchDetached(const std::string& program, const std::string& argument,
-                   const std::string& directory) {
+                   const std::string& directory, pid_t* pid) {
     if (program.empty()) return ENOENT;
     if (program.find('\0') != std::string::npos || argument.find('\0') != std::string::npos ||
         directory.find('\0') != std::string::npos) {
@@ -56,9 +48,10 @@ int LaunchDetached(const std::string& program, const std::string& argument,
     if (error == 0) {
         char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>(argument.c_str()),
                         nullptr};
-        pid_t pid = 0;
-        // glibc reports a failed exec here, not as a child that exits 127.
-        error = posix_spawn(&pid, program.c_str(), &actions, &attr, argv, environ);
+        pid_t child = 0;
+        // glibc reports a failed exec here, and reaps that child itself.
+        error = posix_spawn(&child, program.c_str(), &actions, &attr, argv, environ);
+        if (error == 0 && pid) *pid = child;
     }
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);

@@ -1,19 +1,18 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 
 namespace doredaviro::posix {
 
-// Lets the kernel reap started programs as they end, so none is left a zombie.
-// Call once, before the first launch, in a process that waits for no child.
-void ReapChildrenAutomatically();
-
 // Starts `program` directly (no shell) with `argument` as its only argument, in
 // `directory` (the current one when empty), in a session of its own so that it
 // outlives this program and its terminal, with no descriptor but 0, 1 and 2 and
-// default signal handling. Does not wait. Returns 0, or the errno of the failure
-// (including one of the program's exec).
+// default signal handling. Does not wait: the caller reaps it (ChildWatcher).
+// Returns 0 and sets `pid`, or the errno of the failure (including one of the
+// program's exec).
 int LaunchDetached(const std::string& program, const std::string& argument,
-                   const std::string& directory);
+                   const std::string& directory, pid_t* pid = nullptr);
 
 }  // namespace doredaviro::posix

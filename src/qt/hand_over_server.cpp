@@ -19,7 +19,9 @@ constexpr int kConnectionLimitMs = 5000;
 // One connection, read as its bytes arrive; it deletes itself when done.
 class Connection : public QObject {
 public:
-    Connection(int listenFd, frmDoredAviro& form) : connection_(listenFd), form_(form) {
+    // Events for the form go through `server`, so none outlives it.
+    Connection(int listenFd, frmDoredAviro& form, QObject* server)
+        : connection_(listenFd), form_(form), server_(server) {
         if (connection_.fd() < 0) {
             deleteLater();
             return;
@@ -45,11 +47,19 @@ private:
         }
         notifier_->setEnabled(false);
         deleteLater();
-        form_.HandOver(connection_.paths(), [this](bool taken) { connection_.Answer(taken); });
+        // The sender has its answer before the paths go anywhere; they go in as
+        // an event of their own, never inside this one.
+        const HandOverTicket ticket = form_.OfferHandOver(connection_.paths());
+        connection_.Answer(ticket != 0);
+        if (ticket != 0) {
+            frmDoredAviro& form = form_;
+            QTimer::singleShot(0, server_, [&form, ticket] { form.TakeHandOver(ticket); });
+        }
     }
 
     posix::HandOverConnection connection_;
     frmDoredAviro& form_;
+    QObject* server_;
     QSocketNotifier* notifier_ = nullptr;
 };
 
@@ -57,9 +67,12 @@ private:
 
 HandOverServer::HandOverServer(frmDoredAviro& form) : form_(form) {}
 
-HandOverServer::~HandOverServer() {
+HandOverServer::~HandOverServer() { Close(); }
+
+void HandOverServer::Close() {
     notifier_.reset();
     if (fd_ >= 0) close(fd_);
+    fd_ = -1;
 }
 
 bool HandOverServer::Listen(const std::string& path) {
@@ -74,6 +87,6 @@ bool HandOverServer::Listen(const std::string& path) {
     return true;
 }
 
-void HandOverServer::TakeConnection() { new Connection(fd_, form_); }
+void HandOverServer::TakeConnection() { new Connection(fd_, form_, this); }
 
 }  // namespace doredaviro::qt

@@ -22,6 +22,8 @@ public:
 
     // Listens on `path`; only the holder of the single-copy lock may.
     bool Listen(const std::string& path);
+    // Stops listening: the window is closing.
+    void Close();
 
 private:
     void TakeConnection();

@@ -245,12 +245,18 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
     form_.Form_Resize();
 }
 
+// The title bar, Alt+F4 and the window manager close through the handlers too.
 void MainWindow::closeEvent(QCloseEvent* event) {
-    if (form_.Busy()) {
+    if (closingForGood_ || form_.Form_QueryUnload()) {
+        event->accept();
+    } else {
         event->ignore();
-        return;
     }
-    event->accept();
+}
+
+void MainWindow::closeForGood() {
+    closingForGood_ = true;
+    close();
 }
 
 }  // namespace doredaviro::qt

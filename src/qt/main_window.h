@@ -50,6 +50,8 @@ public:
     QCheckBox& winPos() { return *chkWinPos_; }
 
     void showCentered();
+    // Closes the window once the handlers have decided to.
+    void closeForGood();
     void setStaysOnTop(bool on);
     void showProgress(int done, int total);
     void hideProgress();
@@ -72,6 +74,7 @@ private:
     QPushButton* cmdClose_;
     QProgressBar* progress_;
     bool painted_ = false;
+    bool closingForGood_ = false;
 };
 
 }  // namespace doredaviro::qt

@@ -14,22 +14,16 @@
 
 namespace doredaviro::qt {
 
-namespace {
-
-// Long enough that a short batch never flashes a progress bar.
-constexpr qint64 kProgressDelayMs = 500;
-// Often enough to repaint smoothly, rarely enough not to slow the launches.
-constexpr qint64 kPumpIntervalMs = 16;
-
-}  // namespace
-
-QtForm::QtForm(QtSystem& system, Settings settings)
+QtForm::QtForm(QtSystem& system)
     : system_(system),
-      form_(system, *this, std::move(settings)),
+      form_(system, *this),
       window_(std::make_unique<MainWindow>(form_)),
-      handOver_(std::make_unique<HandOverServer>(form_)) {}
+      handOver_(std::make_unique<HandOverServer>(form_)) {
+    system_.OnArchiverEnded(
+        [this](long long process, bool succeeded) { form_.ArchiverEnded(process, succeeded); });
+}
 
-QtForm::~QtForm() = default;
+QtForm::~QtForm() { system_.OnArchiverEnded(nullptr); }
 
 bool QtForm::Load() { return form_.Form_Load(); }
 
@@ -41,7 +35,9 @@ void QtForm::Show() {
 }
 
 void QtForm::Unload() {
-    if (window_) window_->close();
+    // Later starts find nobody listening, and run by themselves once this copy is gone.
+    handOver_->Close();
+    if (window_) window_->closeForGood();
 }
 
 void QtForm::ComeToFront() {
@@ -110,30 +106,21 @@ CheckState QtForm::GetCheckState(Control control) {
 int QtForm::ListCount() { return window_->model().rowCount(); }
 
 int QtForm::ListIndex() {
-    if (inBatch_) return batchRow_;
     const QModelIndexList selected = window_->list().selectionModel()->selectedIndexes();
     return selected.isEmpty() ? -1 : selected.first().row();
 }
 
-void QtForm::ListSetSelected(int row, bool selected) {
-    if (inBatch_ && selected) {
-        if (row >= 0 && row < ListCount()) batchRow_ = row;
-        return;
-    }
+std::string QtForm::ListText(int row) { return window_->model().path(row); }
+
+void QtForm::ListSelect(int row) {
     QueueView& list = window_->list();
     const QModelIndex index = window_->model().index(row);
-    if (!index.isValid()) return;
-    if (selected) {
-        list.selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
-        list.scrollTo(index);
-    } else {
-        list.selectionModel()->select(index, QItemSelectionModel::Deselect);
+    if (!index.isValid()) {
+        list.selectionModel()->clearSelection();
+        return;
     }
-}
-
-std::string QtForm::ListText() {
-    const int row = ListIndex();
-    return row < 0 ? std::string() : window_->model().path(row);
+    list.selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+    list.scrollTo(index);
 }
 
 void QtForm::ListInsertTop(const std::vector<std::string>& rows) {
@@ -142,35 +129,10 @@ void QtForm::ListInsertTop(const std::vector<std::string>& rows) {
 
 void QtForm::ListRemove(int first, int count) { window_->model().remove(first, count); }
 
-void QtForm::ShowBatchRow() {
-    if (batchRow_ < 0) return;
-    inBatch_ = false;
-    ListSetSelected(batchRow_, true);
-    inBatch_ = true;
-}
+void QtForm::ShowProgress(int done, int total) { window_->showProgress(done, total); }
 
-void QtForm::BatchProgress(int done, int total) {
-    if (done == 0) {
-        batchRow_ = ListIndex();
-        inBatch_ = true;
-        batchTimer_.start();
-        lastPump_ = 0;
-    }
-    if (done >= total) {
-        ShowBatchRow();
-        inBatch_ = false;
-        window_->hideProgress();
-        return;
-    }
-    const qint64 now = batchTimer_.elapsed();
-    if (now - lastPump_ >= kPumpIntervalMs) {
-        lastPump_ = now;
-        ShowBatchRow();
-        // A progress bar repaints at once on every change of its value.
-        if (now >= kProgressDelayMs) window_->showProgress(done, total);
-        // Repaint, but take no clicks or keys until the batch is done.
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    }
-}
+void QtForm::HideProgress() { window_->hideProgress(); }
+
+void QtForm::PumpEvents() { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); }
 
 }  // namespace doredaviro::qt

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <memory>
 
 #include "core/frmDoredAviro.h"
@@ -16,8 +15,7 @@ class QtSystem;
 // them, with the window made to the handlers' measure.
 class QtForm : public FormView {
 public:
-    // `settings` stand until the load event reads them from the settings file.
-    explicit QtForm(QtSystem& system, Settings settings = {});
+    explicit QtForm(QtSystem& system);
     ~QtForm() override;
     QtForm(const QtForm&) = delete;
     QtForm& operator=(const QtForm&) = delete;
@@ -41,27 +39,20 @@ public:
     CheckState GetCheckState(Control control) override;
     int ListCount() override;
     int ListIndex() override;
-    void ListSetSelected(int row, bool selected) override;
-    std::string ListText() override;
+    std::string ListText(int row) override;
+    void ListSelect(int row) override;
     void ListInsertTop(const std::vector<std::string>& rows) override;
     void ListRemove(int first, int count) override;
-    void BatchProgress(int done, int total) override;
+    void ShowProgress(int done, int total) override;
+    void HideProgress() override;
+    void PumpEvents() override;
 
 private:
-    void ShowBatchRow();
-
     QtSystem& system_;
     // The window calls the handlers, so it is made after them and goes first.
     frmDoredAviro form_;
     std::unique_ptr<MainWindow> window_;
     std::unique_ptr<HandOverServer> handOver_;
-    QElapsedTimer batchTimer_;
-    qint64 lastPump_ = 0;
-    // While a batch runs, the row being started is kept here and reaches the
-    // view only when the batch repaints: selecting and scrolling the view for
-    // every row costs more than the launch itself.
-    bool inBatch_ = false;
-    int batchRow_ = -1;
 };
 
 }  // namespace doredaviro::qt

@@ -4,6 +4,9 @@
 #include <QApplication>
 #include <QIcon>
 #include <QMessageBox>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <chrono>
 #include <cstdio>
 
 #include "posix/hand_over.h"
@@ -40,6 +43,26 @@ void SetProgramIcon() {
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/doredaviro.svg")));
 }
 
+QtSystem::QtSystem() {
+    if (children_.fd() >= 0) {
+        childNotifier_ = std::make_unique<QSocketNotifier>(children_.fd(), QSocketNotifier::Read);
+        QObject::connect(childNotifier_.get(), &QSocketNotifier::activated,
+                         [this] { ReapArchivers(); });
+    }
+    childPoll_ = std::make_unique<QTimer>();
+    childPoll_->setInterval(250);
+    QObject::connect(childPoll_.get(), &QTimer::timeout, [this] { ReapArchivers(); });
+}
+
+QtSystem::~QtSystem() = default;
+
+void QtSystem::ReapArchivers() {
+    for (const posix::ChildWatcher::Ended& ended : children_.Reap()) {
+        if (onEnded_) onEnded_(ended.pid, ended.succeeded);
+    }
+    if (!children_.NeedsPolling()) childPoll_->stop();
+}
+
 void QtSystem::MsgBox(const std::string& prompt, MessageStyle style, const std::string& title) {
     SetProgramIcon();
     QWidget* parent = owner_ && owner_->isVisible() ? owner_.data() : nullptr;
@@ -65,8 +88,18 @@ void QtSystem::End(int status) {
     _exit(status);
 }
 
-bool QtSystem::Launch(const std::string& tool, const std::string& path, const std::string& folder) {
-    return posix::LaunchDetached(tool, path, folder) == 0;
+Launched QtSystem::Launch(const std::string& tool, const std::string& path,
+                          const std::string& folder) {
+    pid_t pid = 0;
+    if (posix::LaunchDetached(tool, path, folder, &pid) != 0) return {};
+    children_.Watch(pid);
+    if (children_.NeedsPolling() && !childPoll_->isActive()) childPoll_->start();
+    return {true, pid};
+}
+
+long long QtSystem::Milliseconds() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 HandOverResult QtSystem::HandOverToRunningCopy(const std::vector<std::string>& paths) {

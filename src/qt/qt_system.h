@@ -2,8 +2,15 @@
 
 #include <QPointer>
 #include <QWidget>
+#include <functional>
+#include <memory>
+
+#include "posix/child_watch.h"
 
 #include "core/platform.h"
+
+class QSocketNotifier;
+class QTimer;
 
 namespace doredaviro::qt {
 
@@ -15,6 +22,11 @@ void SetProgramIcon();
 // single-copy lock, files and launches.
 class QtSystem : public System {
 public:
+    QtSystem();
+    ~QtSystem() override;
+    QtSystem(const QtSystem&) = delete;
+    QtSystem& operator=(const QtSystem&) = delete;
+
     // Message boxes belong to `window` while it is shown.
     void SetMessageOwner(QWidget* window) { owner_ = window; }
 
@@ -25,12 +37,24 @@ public:
     std::string FindFile(const std::string& path) override;
     std::string CurrentDirectory() override;
     void End(int status) override;
-    bool Launch(const std::string& tool, const std::string& path,
-                const std::string& folder) override;
+    Launched Launch(const std::string& tool, const std::string& path,
+                    const std::string& folder) override;
+    long long Milliseconds() override;
     HandOverResult HandOverToRunningCopy(const std::vector<std::string>& paths) override;
 
+    // Told, from the event loop, of each started archiver that has ended.
+    void OnArchiverEnded(std::function<void(long long process, bool succeeded)> handler) {
+        onEnded_ = std::move(handler);
+    }
+
 private:
+    void ReapArchivers();
+
     QPointer<QWidget> owner_;
+    posix::ChildWatcher children_;
+    std::unique_ptr<QSocketNotifier> childNotifier_;
+    std::unique_ptr<QTimer> childPoll_;
+    std::function<void(long long, bool)> onEnded_;
 };
 
 }  // namespace doredaviro::qt

@@ -1,5 +1,6 @@
 #include "win32/hand_over.h"
 
+#include "core/frmDoredAviro.h"
 #include "win32/main_window.h"
 #include "win32/text.h"
 
@@ -7,7 +8,8 @@ namespace doredaviro::win32 {
 
 namespace {
 
-constexpr std::size_t kMaxPaths = 32767;
+// No more than the list could ever hold.
+constexpr std::size_t kMaxPaths = kMaxRows;
 
 // The main window of another copy of this program; this copy has its own, not yet shown.
 HWND OtherCopysWindow() {

@@ -12,6 +12,7 @@
 #include "win32/hand_over.h"
 #include "win32/text.h"
 #include "win32/twips.h"
+#include "win32/win32_system.h"
 
 #ifndef WM_DPICHANGED
 #define WM_DPICHANGED 0x02E0
@@ -22,6 +23,7 @@ namespace doredaviro::win32 {
 namespace {
 
 constexpr int kFirstControlId = 100;  // clear of IDOK and IDCANCEL
+constexpr UINT kTakeHandOverMessage = WM_APP + 3;
 constexpr WORD kIconId = 1;
 constexpr DWORD kWindowStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
 const COLORREF kFormColour = RGB(192, 192, 255);
@@ -96,8 +98,9 @@ MainWindow::MainWindow(HINSTANCE instance, frmDoredAviro& form)
 
 MainWindow::~MainWindow() {
     Destroy();
-    // The class holds our background brush, which goes with us.
     UnregisterClassW(kClassName, instance_);
+    // The class has no brush of ours (the system would free one on unregistering), so each
+    // of these is freed here, once.
     for (HGDIOBJ object : {static_cast<HGDIOBJ>(font_), static_cast<HGDIOBJ>(boldFont_),
                            static_cast<HGDIOBJ>(formBrush_), static_cast<HGDIOBJ>(keyCapBrush_)}) {
         if (object) DeleteObject(object);
@@ -115,7 +118,7 @@ bool MainWindow::Create() {
                                                GetSystemMetrics(SM_CXSMICON),
                                                GetSystemMetrics(SM_CYSMICON), LR_SHARED));
     wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
-    wc.hbrBackground = formBrush_;
+    wc.hbrBackground = nullptr;  // painted on WM_ERASEBKGND with a brush we own
     wc.lpszClassName = kClassName;
     if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
     const std::wstring caption = Widen(text::kCaption);
@@ -297,12 +300,12 @@ LRESULT MainWindow::TakeHandOver(const COPYDATASTRUCT& data) {
     std::vector<std::string> paths;
     paths.reserve(wide->size());
     for (const std::wstring& path : *wide) paths.push_back(Narrow(path));
-    LRESULT result = kHandOverRefused;
-    form_.HandOver(paths, [&result](bool taken) {
-        result = taken ? kHandOverTaken : kHandOverRefused;
-        // The sender has its answer before any message box opens here.
-        if (InSendMessage()) ReplyMessage(result);
-    });
+    const HandOverTicket ticket = form_.OfferHandOver(paths);
+    const LRESULT result = ticket != 0 ? kHandOverTaken : kHandOverRefused;
+    // The sender has its answer first; the paths go in as a message of their own, never
+    // inside the sender's.
+    if (InSendMessage()) ReplyMessage(result);
+    if (ticket != 0) PostMessageW(window_, kTakeHandOverMessage, 0, static_cast<LPARAM>(ticket));
     return result;
 }
 
@@ -414,12 +417,24 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_DPICHANGED:
             OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
             return 0;
+        case WM_ERASEBKGND: {
+            RECT client{};
+            GetClientRect(window_, &client);
+            FillRect(reinterpret_cast<HDC>(wParam), &client, formBrush_);
+            return 1;
+        }
         case WM_COPYDATA:
             return TakeHandOver(*reinterpret_cast<const COPYDATASTRUCT*>(lParam));
+        case kTakeHandOverMessage:
+            form_.TakeHandOver(static_cast<HandOverTicket>(lParam));
+            return 0;
+        case Win32System::kArchiverEndedMessage:
+            if (onArchiverEnded_) onArchiverEnded_(static_cast<long long>(wParam));
+            return 0;
         case WM_CLOSE:
-            // A batch or its message is under way; it ends the usual way.
-            if (form_.Busy()) return 0;
-            DestroyWindow(window_);
+            // The title bar, Alt+F4 and the system close through the handlers, which destroy
+            // the window unless a batch or its message is under way.
+            form_.Form_QueryUnload();
             return 0;
         case WM_DESTROY:
             // Posted before the loop runs, the quit would close the next message box at once.

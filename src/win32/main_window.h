@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <functional>
+
 #include "core/platform.h"
 #include "win32/queue_list.h"
 
@@ -38,6 +40,10 @@ public:
     HWND control(Control c) const;
     HWND progress() const { return progress_; }
     QueueList& list() { return list_; }
+    // Told of each ended archiver's number, from the message loop.
+    void OnArchiverEnded(std::function<void(long long)> handler) {
+        onArchiverEnded_ = std::move(handler);
+    }
     unsigned Dpi() const { return dpi_ ? dpi_ : 96; }
     // A control's place or size in twips, read back from the control itself; and set.
     float Twips(Control c, Prop prop) const;
@@ -67,6 +73,7 @@ private:
     unsigned dpi_ = 96;
     bool shown_ = false;
     bool running_ = false;
+    std::function<void(long long)> onArchiverEnded_;
 };
 
 }  // namespace doredaviro::win32

@@ -2,6 +2,7 @@
 // both sides of it.
 
 #include "core/settings_reader.h"
+#include "core/utf.h"
 
 #include <windows.h>
 
@@ -27,14 +28,13 @@ std::wstring FromCodePage(UINT codePage, const char* text, int length) {
 }
 
 std::string ToUtf8(const std::wstring& wide) {
-    if (wide.empty()) return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                                      nullptr, 0, nullptr, nullptr);
-    if (n <= 0) return {};
-    std::string out(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n,
-                        nullptr, nullptr);
-    return out;
+    return utf::FromUtf16({reinterpret_cast<const char16_t*>(wide.data()), wide.size()},
+                          utf::LoneSurrogate::Keep);
+}
+
+std::wstring FromUtf8(const std::string& text) {
+    const std::u16string wide = utf::ToUtf16(text);
+    return {reinterpret_cast<const wchar_t*>(wide.data()), wide.size()};
 }
 
 // False when the ANSI code page cannot spell `text` exactly: a best-fit stand-in such as `e` for
@@ -43,7 +43,7 @@ bool ToAnsi(const std::string& utf8, std::string* out) {
     out->clear();
     const std::string c = utf8.c_str();  // the API sees a C string
     if (c.empty()) return true;
-    const std::wstring wide = FromCodePage(CP_UTF8, c.data(), static_cast<int>(c.size()));
+    const std::wstring wide = FromUtf8(c);
     if (wide.empty()) return false;
     BOOL lossy = FALSE;
     const int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(),
@@ -59,8 +59,7 @@ bool ToAnsi(const std::string& utf8, std::string* out) {
 // where the volume keeps short names.
 bool FileToAnsi(const std::string& utf8, std::string* out) {
     if (ToAnsi(utf8, out)) return true;
-    const std::string c = utf8.c_str();
-    const std::wstring wide = FromCodePage(CP_UTF8, c.data(), static_cast<int>(c.size()));
+    const std::wstring wide = FromUtf8(utf8.c_str());
     const DWORD n = GetShortPathNameW(wide.c_str(), nullptr, 0);
     if (n == 0) return false;
     std::wstring shortName(n, L'\0');

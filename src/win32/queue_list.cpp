@@ -88,18 +88,16 @@ int QueueList::Index() const {
                                                                         : static_cast<int>(index);
 }
 
-void QueueList::SetSelected(int row, bool selected) {
-    if (!list_ || row < 0 || static_cast<std::size_t>(row) >= rows_.size()) return;
-    if (selected) {
-        SendMessageW(list_, LB_SETCURSEL, static_cast<WPARAM>(row), 0);
-    } else if (Index() == row) {
-        SendMessageW(list_, LB_SETCURSEL, static_cast<WPARAM>(-1), 0);
-    }
+void QueueList::Select(int row) {
+    if (!list_) return;
+    if (row < 0 || static_cast<std::size_t>(row) >= rows_.size()) row = -1;
+    SendMessageW(list_, LB_SETCURSEL, static_cast<WPARAM>(row), 0);
 }
 
-std::string QueueList::Text() const {
-    const int row = Index();
-    return row < 0 ? std::string() : rows_[static_cast<std::size_t>(row)];
+std::string QueueList::Text(int row) const {
+    return row < 0 || static_cast<std::size_t>(row) >= rows_.size()
+               ? std::string()
+               : rows_[static_cast<std::size_t>(row)];
 }
 
 void QueueList::InsertTop(const std::vector<std::string>& rows) {

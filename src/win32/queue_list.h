@@ -28,9 +28,9 @@ public:
     HWND handle() const { return list_; }
 
     int Count() const { return static_cast<int>(rows_.size()); }
-    int Index() const;  // -1 when nothing is selected
-    void SetSelected(int row, bool selected);
-    std::string Text() const;  // the selected row's path
+    int Index() const;     // -1 when nothing is selected
+    void Select(int row);  // -1 selects nothing
+    std::string Text(int row) const;
     void InsertTop(const std::vector<std::string>& rows);
     void Remove(int first, int count);
 

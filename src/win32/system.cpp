@@ -65,16 +65,28 @@ std::wstring QuoteArgument(const std::wstring& path) {
     return L"\"" + path + std::wstring(slashes, L'\\') + L"\"";
 }
 
-bool Launch(const std::string& file, const std::string& argument, const std::string& directory) {
+bool Launch(const std::string& file, const std::string& argument, const std::string& directory,
+            HANDLE* process) {
+    if (process) *process = nullptr;
     if (file.empty()) return false;
     const std::wstring wideFile = Widen(file);
     const std::wstring parameters = QuoteArgument(Widen(argument));
     const std::wstring wideDirectory = Widen(directory);
     // The wide call, so that a name the ANSI code page cannot spell reaches the archiver intact.
-    const HINSTANCE result =
-        ShellExecuteW(nullptr, L"open", wideFile.c_str(), parameters.c_str(),
-                      wideDirectory.empty() ? nullptr : wideDirectory.c_str(), SW_SHOWNORMAL);
-    return reinterpret_cast<INT_PTR>(result) > 32;
+    // No shell box: a failure is the program's own message, once for the batch. Not
+    // asynchronous, so the result is known here; a shortcut or a batch file still opens as the
+    // shell opens it.
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC | (process ? SEE_MASK_NOCLOSEPROCESS : 0);
+    info.lpVerb = L"open";
+    info.lpFile = wideFile.c_str();
+    info.lpParameters = parameters.c_str();
+    info.lpDirectory = wideDirectory.empty() ? nullptr : wideDirectory.c_str();
+    info.nShow = SW_SHOWNORMAL;
+    if (!ShellExecuteExW(&info)) return false;
+    if (process) *process = info.hProcess;
+    return true;
 }
 
 }  // namespace doredaviro::win32

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 
 namespace doredaviro::win32 {
@@ -20,7 +22,10 @@ bool AnotherInstanceRuns();
 // doubled so that the closing quote is not read as an escaped one.
 std::wstring QuoteArgument(const std::wstring& path);
 // Opens `file` with `argument` as its one parameter in `directory`, without waiting. False
-// when it could not be started.
-bool Launch(const std::string& file, const std::string& argument, const std::string& directory);
+// when it could not be started; the shell shows no box of its own either way. `process`, when
+// given, receives the started process's handle, or nullptr when the shell started none it
+// could tell (the caller closes it).
+bool Launch(const std::string& file, const std::string& argument, const std::string& directory,
+            HANDLE* process = nullptr);
 
 }  // namespace doredaviro::win32

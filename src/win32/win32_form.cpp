@@ -7,17 +7,14 @@
 
 namespace doredaviro::win32 {
 
-namespace {
-
-// Long enough that a short batch never flashes a progress bar.
-constexpr ULONGLONG kProgressDelayMs = 500;
-// Often enough to repaint smoothly, rarely enough not to slow the launches.
-constexpr ULONGLONG kPumpIntervalMs = 16;
-
-}  // namespace
-
-Win32Form::Win32Form(HINSTANCE instance, Win32System& system, Settings settings)
-    : system_(system), form_(system, *this, std::move(settings)), window_(instance, form_) {}
+Win32Form::Win32Form(HINSTANCE instance, Win32System& system)
+    : system_(system), form_(system, *this), window_(instance, form_) {
+    window_.OnArchiverEnded([this](long long process) {
+        if (const auto succeeded = system_.ArchiverEnded(process)) {
+            form_.ArchiverEnded(process, *succeeded);
+        }
+    });
+}
 
 bool Win32Form::Load() { return window_.Create() && form_.Form_Load(); }
 
@@ -77,11 +74,9 @@ int Win32Form::ListCount() { return window_.list().Count(); }
 
 int Win32Form::ListIndex() { return window_.list().Index(); }
 
-void Win32Form::ListSetSelected(int row, bool selected) {
-    window_.list().SetSelected(row, selected);
-}
+std::string Win32Form::ListText(int row) { return window_.list().Text(row); }
 
-std::string Win32Form::ListText() { return window_.list().Text(); }
+void Win32Form::ListSelect(int row) { window_.list().Select(row); }
 
 void Win32Form::ListInsertTop(const std::vector<std::string>& rows) {
     window_.list().InsertTop(rows);
@@ -89,37 +84,31 @@ void Win32Form::ListInsertTop(const std::vector<std::string>& rows) {
 
 void Win32Form::ListRemove(int first, int count) { window_.list().Remove(first, count); }
 
-void Win32Form::BatchProgress(int done, int total) {
+void Win32Form::ShowProgress(int done, int total) {
     HWND label = window_.control(Control::lblMsg);
     HWND progress = window_.progress();
-    if (done == 0) {
-        batchStart_ = GetTickCount64();
-        lastPump_ = 0;
+    if (!progress) return;
+    SendMessageW(progress, PBM_SETRANGE32, 0, total);
+    SendMessageW(progress, PBM_SETPOS, static_cast<WPARAM>(done), 0);
+    if (!IsWindowVisible(progress)) {
+        if (label) ShowWindow(label, SW_HIDE);
+        ShowWindow(progress, SW_SHOW);
     }
-    if (done >= total) {
-        if (progress && IsWindowVisible(progress)) {
-            ShowWindow(progress, SW_HIDE);
-            if (label) ShowWindow(label, SW_SHOW);
-        }
-        return;
+}
+
+void Win32Form::HideProgress() {
+    HWND label = window_.control(Control::lblMsg);
+    HWND progress = window_.progress();
+    if (progress && IsWindowVisible(progress)) {
+        ShowWindow(progress, SW_HIDE);
+        if (label) ShowWindow(label, SW_SHOW);
     }
-    const ULONGLONG now = GetTickCount64() - batchStart_;
-    if (now >= kProgressDelayMs && progress) {
-        SendMessageW(progress, PBM_SETRANGE32, 0, total);
-        SendMessageW(progress, PBM_SETPOS, static_cast<WPARAM>(done), 0);
-        if (!IsWindowVisible(progress)) {
-            if (label) ShowWindow(label, SW_HIDE);
-            ShowWindow(progress, SW_SHOW);
-        }
-    }
-    if (now - lastPump_ >= kPumpIntervalMs) {
-        lastPump_ = now;
-        // Repaint, but take no clicks or keys until the batch is done.
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE | PM_QS_PAINT)) {
-            DispatchMessageW(&msg);
-        }
-    }
+}
+
+void Win32Form::PumpEvents() {
+    // Paint only; messages other programs send are taken inside PeekMessage anyway.
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE | PM_QS_PAINT)) DispatchMessageW(&msg);
 }
 
 }  // namespace doredaviro::win32

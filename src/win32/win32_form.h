@@ -13,8 +13,7 @@ class Win32System;
 // The main form of the Windows build: the handlers and the window that shows them.
 class Win32Form : public FormView {
 public:
-    // `settings` stand until the load event reads them from the settings file.
-    Win32Form(HINSTANCE instance, Win32System& system, Settings settings = {});
+    Win32Form(HINSTANCE instance, Win32System& system);
     Win32Form(const Win32Form&) = delete;
     Win32Form& operator=(const Win32Form&) = delete;
 
@@ -37,19 +36,19 @@ public:
     CheckState GetCheckState(Control control) override;
     int ListCount() override;
     int ListIndex() override;
-    void ListSetSelected(int row, bool selected) override;
-    std::string ListText() override;
+    std::string ListText(int row) override;
+    void ListSelect(int row) override;
     void ListInsertTop(const std::vector<std::string>& rows) override;
     void ListRemove(int first, int count) override;
-    void BatchProgress(int done, int total) override;
+    void ShowProgress(int done, int total) override;
+    void HideProgress() override;
+    void PumpEvents() override;
 
 private:
     Win32System& system_;
     // The window calls the handlers, so it is made after them and goes first.
     frmDoredAviro form_;
     MainWindow window_;
-    ULONGLONG batchStart_ = 0;
-    ULONGLONG lastPump_ = 0;
 };
 
 }  // namespace doredaviro::win32

@@ -37,9 +37,51 @@ std::string Win32System::CurrentDirectory() { return win32::CurrentDirectory(); 
 
 void Win32System::End(int status) { ExitProcess(static_cast<UINT>(status)); }
 
-bool Win32System::Launch(const std::string& tool, const std::string& path,
-                         const std::string& folder) {
-    return win32::Launch(tool, path, folder);
+Win32System::~Win32System() {
+    // Archivers run on by themselves; only our watch on them ends.
+    for (auto& [number, watch] : watches_) Forget(*watch);
+}
+
+Launched Win32System::Launch(const std::string& tool, const std::string& path,
+                             const std::string& folder) {
+    HANDLE process = nullptr;
+    if (!win32::Launch(tool, path, folder, &process)) return {};
+    if (!process) return {true, 0};
+    auto watch = std::make_unique<Watch>();
+    watch->process = process;
+    watch->window = owner_;
+    watch->number = ++lastNumber_;
+    if (!owner_ || !RegisterWaitForSingleObject(&watch->wait, process, &Win32System::Ended,
+                                                watch.get(), INFINITE, WT_EXECUTEONLYONCE)) {
+        CloseHandle(process);
+        return {true, 0};
+    }
+    const long long number = watch->number;
+    watches_.emplace(number, std::move(watch));
+    return {true, number};
+}
+
+void CALLBACK Win32System::Ended(void* context, BOOLEAN) {
+    const Watch& watch = *static_cast<const Watch*>(context);
+    PostMessageW(watch.window, kArchiverEndedMessage, static_cast<WPARAM>(watch.number), 0);
+}
+
+void Win32System::Forget(Watch& watch) {
+    // Waits for a callback under way, so that the watch outlives it.
+    if (watch.wait) UnregisterWaitEx(watch.wait, INVALID_HANDLE_VALUE);
+    if (watch.process) CloseHandle(watch.process);
+    watch.wait = nullptr;
+    watch.process = nullptr;
+}
+
+std::optional<bool> Win32System::ArchiverEnded(long long process) {
+    const auto it = watches_.find(process);
+    if (it == watches_.end()) return std::nullopt;
+    DWORD code = 1;
+    const bool known = GetExitCodeProcess(it->second->process, &code) != 0;
+    Forget(*it->second);
+    watches_.erase(it);
+    return known && code == 0;
 }
 
 HandOverResult Win32System::HandOverToRunningCopy(const std::vector<std::string>& paths) {

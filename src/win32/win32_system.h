@@ -2,6 +2,10 @@
 
 #include <windows.h>
 
+#include <map>
+#include <memory>
+#include <optional>
+
 #include "core/platform.h"
 
 namespace doredaviro::win32 {
@@ -9,8 +13,19 @@ namespace doredaviro::win32 {
 // The system services of the Windows build.
 class Win32System : public System {
 public:
-    // Message boxes belong to `window` while it is shown.
+    // Posted to the message owner when a started archiver has ended; wParam is its number.
+    static constexpr UINT kArchiverEndedMessage = WM_APP + 2;
+
+    Win32System() = default;
+    ~Win32System() override;
+    Win32System(const Win32System&) = delete;
+    Win32System& operator=(const Win32System&) = delete;
+
+    // Message boxes belong to `window` while it is shown, and it hears of ended archivers.
     void SetMessageOwner(HWND window) { owner_ = window; }
+    // For kArchiverEndedMessage: whether archiver `process` exited with status 0, its
+    // handle closed; nothing when it is not one of ours.
+    std::optional<bool> ArchiverEnded(long long process);
 
     void MsgBox(const std::string& prompt, MessageStyle style, const std::string& title) override;
     bool AnotherCopyRuns() override;
@@ -19,12 +34,25 @@ public:
     std::string FindFile(const std::string& path) override;
     std::string CurrentDirectory() override;
     void End(int status) override;
-    bool Launch(const std::string& tool, const std::string& path,
-                const std::string& folder) override;
+    Launched Launch(const std::string& tool, const std::string& path,
+                    const std::string& folder) override;
+    long long Milliseconds() override { return static_cast<long long>(GetTickCount64()); }
     HandOverResult HandOverToRunningCopy(const std::vector<std::string>& paths) override;
 
 private:
+    // A started archiver, waited for on the thread pool, which posts its end to the window.
+    struct Watch {
+        HANDLE process = nullptr;
+        HANDLE wait = nullptr;
+        HWND window = nullptr;
+        long long number = 0;
+    };
+    static void CALLBACK Ended(void* watch, BOOLEAN timedOut);
+    static void Forget(Watch& watch);
+
     HWND owner_ = nullptr;
+    long long lastNumber_ = 0;
+    std::map<long long, std::unique_ptr<Watch>> watches_;
 };
 
 }  // namespace doredaviro::win32

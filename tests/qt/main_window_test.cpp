@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QMimeData>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
@@ -19,6 +20,7 @@
 #include <QWindow>
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <utility>
@@ -78,13 +80,17 @@ public:
         answer.start();
         QtSystem::MsgBox(prompt, style, title);
     }
-    bool Launch(const std::string& tool, const std::string& path,
-                const std::string& folder) override {
+    Launched Launch(const std::string& tool, const std::string& path,
+                    const std::string& folder) override {
         launched.push_back(path);
-        const bool ok = QtSystem::Launch(tool, path, folder);
+        const Launched result = QtSystem::Launch(tool, path, folder);
         if (afterLaunch) afterLaunch(static_cast<int>(launched.size()));
-        return ok;
+        return result;
     }
+    // The settings file is read from here, and no other copy runs.
+    std::string programFolder;
+    std::string ProgramFolder() override { return programFolder; }
+    bool AnotherCopyRuns() override { return false; }
 };
 
 // The real form, with its stacking calls and batch progress noted.
@@ -98,8 +104,8 @@ public:
         stacking.push_back(on);
         QtForm::SetAlwaysOnTop(on);
     }
-    void BatchProgress(int done, int total) override {
-        QtForm::BatchProgress(done, total);
+    void ShowProgress(int done, int total) override {
+        QtForm::ShowProgress(done, total);
         if (afterProgress) afterProgress(done, total);
     }
 };
@@ -145,11 +151,14 @@ private slots:
     void failedLaunchesStayQueuedAndSay();
     void checkBoxKeepsTheWindowOnTopInPlace();
     void theWindowGoesBeforeTheHandlers();
-    void makingTheFormLeavesChildSignalsAlone();
+    void closingFromTheWindowManagerTakesNothingMore();
+    void otherChildrenAreWaitedForAsUsual();
 
 private:
-    // A fresh form whose settings name `archiver`, shown and active.
+    // A fresh form whose settings file names `archiver`, loaded, shown and active.
     void start(const std::string& archiver);
+    // A system whose program folder holds a settings file naming `archiver`.
+    std::unique_ptr<TestSystem> systemFor(const std::string& archiver);
     qt::MainWindow& window() { return form_->window(); }
     QWidget* control(Control c) { return window().control(c); }
     Rows rows() {
@@ -178,11 +187,22 @@ void MainWindowTest::init() {
 
 void MainWindowTest::start(const std::string& archiver) {
     form_.reset();
-    system_ = std::make_unique<TestSystem>();
-    form_ = std::make_unique<TestForm>(*system_, Settings{"", archiver});
+    system_ = systemFor(archiver);
+    form_ = std::make_unique<TestForm>(*system_);
+    QVERIFY(form_->Load());
     window().show();
     window().activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&window()));
+}
+
+std::unique_ptr<TestSystem> MainWindowTest::systemFor(const std::string& archiver) {
+    auto system = std::make_unique<TestSystem>();
+    system->programFolder = dir_->file("program");
+    QDir().mkpath(QString::fromStdString(system->programFolder));
+    QFile ini(QString::fromStdString(system->programFolder + "/" + text::kIniFileName));
+    if (!ini.open(QIODevice::WriteOnly | QIODevice::Truncate)) return system;
+    ini.write(("[Korvu Path]\nPath=" + archiver + "\n").c_str());
+    return system;
 }
 
 void MainWindowTest::cleanup() {
@@ -251,10 +271,12 @@ void MainWindowTest::dropQueuesTheExactBytesNewestOnTop() {
     QTRY_COMPARE(rows(), expected);
 
     for (int row = 0; row < static_cast<int>(expected.size()); ++row) {
-        form_->ListSetSelected(row, true);
+        form_->ListSelect(row);
         QCOMPARE(form_->ListIndex(), row);
-        QCOMPARE(form_->ListText(), expected[static_cast<std::size_t>(row)]);
+        QCOMPARE(form_->ListText(row), expected[static_cast<std::size_t>(row)]);
     }
+    form_->ListSelect(-1);
+    QCOMPARE(form_->ListIndex(), -1);
 
     auto shown = [this](int row) {
         return window().model().data(window().model().index(row), Qt::DisplayRole).toString();
@@ -364,13 +386,13 @@ void MainWindowTest::deleteRemovesTheSelectedRowOrAsks() {
     QCOMPARE(Said(system_->messages), Said({kSelect}));
     QCOMPARE(rows(), (Rows{"r0", "r1", "r2"}));
 
-    form_->ListSetSelected(1, true);
+    form_->ListSelect(1);
     QTest::keyClick(&list, Qt::Key_Delete);
     QCOMPARE(rows(), (Rows{"r0", "r2"}));
     QCOMPARE(system_->messages.size(), std::size_t{1});
 
     // Delete belongs to the list: with the focus elsewhere it does nothing.
-    form_->ListSetSelected(0, true);
+    form_->ListSelect(0);
     QVERIFY(focusOn(control(Control::cmdExec)));
     QTest::keyClick(control(Control::cmdExec), Qt::Key_Delete);
     QCOMPARE(rows(), (Rows{"r0", "r2"}));
@@ -381,7 +403,7 @@ void MainWindowTest::keysStillReachTheFocusedControl() {
     form_->ListInsertTop({"r0", "r1", "r2"});
     qt::QueueView& list = window().list();
     QVERIFY(focusOn(&list));
-    form_->ListSetSelected(0, true);
+    form_->ListSelect(0);
     QTest::keyClick(&list, Qt::Key_Down);
     QCOMPARE(list.currentIndex().row(), 1);
     QCOMPARE(form_->ListIndex(), 1);
@@ -554,7 +576,10 @@ void MainWindowTest::longBatchShowsProgressThenHidesIt() {
 
 void MainWindowTest::failedLaunchesStayQueuedAndSay() {
     // An archiver that goes missing after start-up: nothing can be started.
-    start(dir_->file("gone"));
+    const QString gone = QString::fromStdString(dir_->file("gone"));
+    QVERIFY(QFile::copy(QStringLiteral(RECORDER_PATH), gone));
+    start(gone.toStdString());
+    QVERIFY(QFile::remove(gone));
     form_->ListInsertTop({"a", "b", "c"});
     QTest::mouseClick(control(Control::cmdExec), Qt::LeftButton);
     QCOMPARE(Said(system_->messages), Said({kFailed}));
@@ -608,9 +633,12 @@ void MainWindowTest::checkBoxKeepsTheWindowOnTopInPlace() {
 // The window turns its events into the handlers' calls until it is gone, so the
 // handlers must outlive it, whichever way the form is put together.
 void MainWindowTest::theWindowGoesBeforeTheHandlers() {
-    const std::string tool(64, 'k');  // long enough to live on the heap
+    const std::string tool = dir_->file(std::string(64, 'k'));  // long enough for the heap
+    QVERIFY(QFile::copy(QStringLiteral(RECORDER_PATH), QString::fromStdString(tool)));
+    std::unique_ptr<TestSystem> system = systemFor(tool);
     std::string seenAtTheEnd;
-    auto form = std::make_unique<TestForm>(*system_, Settings{"", tool});
+    auto form = std::make_unique<TestForm>(*system);
+    QVERIFY(form->Load());
     TestForm* raw = form.get();
     connect(&form->window(), &QObject::destroyed,
             [&seenAtTheEnd, raw] { seenAtTheEnd = raw->form().settings().ToolPath; });
@@ -618,17 +646,42 @@ void MainWindowTest::theWindowGoesBeforeTheHandlers() {
     QCOMPARE(seenAtTheEnd, tool);
 }
 
-// How the process treats its children is main's to say, where a reader sees it.
-void MainWindowTest::makingTheFormLeavesChildSignalsAlone() {
-    signal(SIGCHLD, SIG_DFL);  // as the process started
-    {
-        TestSystem system;
-        TestForm form(system, Settings{"", RECORDER_PATH});
-    }
+// A hand-over answered "taken" goes in on a later turn of the event loop; a
+// close from the window manager in between leaves its sender told otherwise.
+void MainWindowTest::closingFromTheWindowManagerTakesNothingMore() {
+    frmDoredAviro& form = form_->form();
+    const HandOverTicket ticket = form.OfferHandOver({"/tmp/handed"});
+    QVERIFY(ticket != 0);
+    bool taken = true;
+    QTimer::singleShot(0, &window(), [&] { taken = form.TakeHandOver(ticket); });
+    QVERIFY(window().windowHandle()->close());
+    QTest::qWait(20);
+    QVERIFY(!taken);
+    QVERIFY(!form.Loaded());
+    QVERIFY(!window().isVisible());
+    QVERIFY(rows().empty());
+    QCOMPARE(form.OfferHandOver({"/tmp/later"}), HandOverTicket{0});
+    QVERIFY(system_->messages.empty());
+}
+
+// The program reaps the archivers it started, and nothing else: a child that
+// other code in the process starts is waited for as usual.
+void MainWindowTest::otherChildrenAreWaitedForAsUsual() {
+    std::vector<std::pair<long long, bool>> ended;
+    system_->OnArchiverEnded([&](long long process, bool ok) { ended.emplace_back(process, ok); });
+    const Launched slow = system_->Launch("/bin/sleep", "0.3", "");
+    const Launched failing = system_->Launch("/bin/false", "x", "");
+    QVERIFY(slow.started && slow.process > 0);
+    QVERIFY(failing.started && failing.process > 0);
+    QCOMPARE(QProcess::execute(QStringLiteral("/bin/sh"),
+                               {QStringLiteral("-c"), QStringLiteral("exit 7")}),
+             7);
     struct sigaction now {};
     sigaction(SIGCHLD, nullptr, &now);
     QCOMPARE(now.sa_flags & SA_NOCLDWAIT, 0);
-    QVERIFY(now.sa_handler == SIG_DFL);
+    QTRY_COMPARE(ended.size(), std::size_t{2});
+    const std::map<long long, bool> how(ended.begin(), ended.end());
+    QCOMPARE(how, (std::map<long long, bool>{{slow.process, true}, {failing.process, false}}));
 }
 
 }  // namespace

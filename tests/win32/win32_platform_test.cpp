@@ -11,6 +11,7 @@
 #include "core/iniCtrl.h"
 #include "core/modDoredAviro.h"
 #include "core/settings_reader.h"
+#include "core/texts.h"
 #include "test_support.h"
 #include "win32/hand_over.h"
 #include "win32/system.h"
@@ -277,6 +278,11 @@ class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(form_.window().Create()); }
     HWND window() { return form_.window().handle(); }
+    // What the message loop would do next, without keys or clicks.
+    static void Pump() {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    }
     Win32System system_;
     Win32Form form_{GetModuleHandleW(nullptr), system_};
 };
@@ -290,9 +296,9 @@ TEST_F(WindowTest, ListKeepsEachPathExactly) {
     EXPECT_EQ(form_.ListIndex(), -1);
     const std::vector<std::string> want = {"C:\\日本語\\a b.txt", lone, "Z:\\", "X"};
     for (int row = 0; row < 4; ++row) {
-        form_.ListSetSelected(row, true);
+        form_.ListSelect(row);
         EXPECT_EQ(form_.ListIndex(), row);
-        EXPECT_EQ(form_.ListText(), want[static_cast<std::size_t>(row)]);
+        EXPECT_EQ(form_.ListText(row), want[static_cast<std::size_t>(row)]);
     }
     EXPECT_EQ(Widen(lone), L"C:\\x\xD800y.txt");
     // What the list box shows is the same text.
@@ -302,10 +308,10 @@ TEST_F(WindowTest, ListKeepsEachPathExactly) {
     EXPECT_EQ(std::wstring(shown), L"C:\\x\xD800y.txt");
 
     // The selection follows its row; removing it clears the selection.
-    form_.ListSetSelected(3, true);
+    form_.ListSelect(3);
     form_.ListRemove(0, 2);
     EXPECT_EQ(form_.ListIndex(), 1);
-    EXPECT_EQ(form_.ListText(), "X");
+    EXPECT_EQ(form_.ListText(1), "X");
     form_.ListRemove(1, 1);
     EXPECT_EQ(form_.ListIndex(), -1);
     EXPECT_EQ(form_.ListCount(), 1);
@@ -394,14 +400,86 @@ TEST_F(WindowTest, AHandOverWaitsUntilTheWindowIsShown) {
     EXPECT_EQ(form_.ListCount(), 0);
     form_.window().ShowCentered(SW_SHOWNOACTIVATE);
     EXPECT_EQ(send(), kHandOverTaken);
+    EXPECT_EQ(form_.ListCount(), 0);  // not inside the sender's message
+    Pump();
     ASSERT_EQ(form_.ListCount(), 2);
-    form_.ListSetSelected(1, true);
-    EXPECT_EQ(form_.ListText(), "C:\\日\\café.txt");
+    EXPECT_EQ(form_.ListText(1), "C:\\日\\café.txt");
 
     COPYDATASTRUCT other{0x1234, message.cbData, message.lpData};
     EXPECT_EQ(SendMessageW(window(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&other)),
               kHandOverRefused);
     EXPECT_EQ(form_.ListCount(), 2);
+}
+
+TEST_F(WindowTest, ClosedByTheSystemWhileAHandOverArrivesTheSenderIsToldSo) {
+    form_.window().ShowCentered(SW_SHOWNOACTIVATE);
+    const std::wstring data = EncodeHandOver({L"C:\\late.txt"});
+    COPYDATASTRUCT message{kHandOverTag, static_cast<DWORD>(data.size() * sizeof(wchar_t)),
+                           const_cast<wchar_t*>(data.data())};
+    auto send = [&] {
+        return SendMessageW(window(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&message));
+    };
+    // Answered, its paths on their way in a message of their own, then the close box.
+    EXPECT_EQ(send(), kHandOverTaken);
+    SendMessageW(window(), WM_CLOSE, 0, 0);
+    EXPECT_EQ(window(), nullptr);
+    EXPECT_FALSE(form_.form().Loaded());
+    Pump();
+    EXPECT_EQ(form_.ListCount(), 0);
+    // The form refuses what comes after, whoever asks.
+    EXPECT_EQ(form_.form().OfferHandOver({"C:\\later.txt"}), 0u);
+}
+
+TEST_F(WindowTest, AnArchiverThatGoesMidBatchIsTheProgramsOwnFailedLaunch) {
+    TempDir dir;
+    const std::string archiver = dir.file("korvu.exe");
+    ASSERT_TRUE(CopyFileW(Widen(RECORDER_PATH).c_str(), Widen(archiver).c_str(), FALSE));
+    const std::string log = dir.file("log");
+    ASSERT_TRUE(SetEnvironmentVariableW(L"RECORDER_LOG", Widen(log).c_str()));
+    const std::string ini = dir.file("Zivev+Korvu.ini");
+    WriteFile(ini, "[Korvu Path]\r\nPath=" + archiver + "\r\n");
+
+    class Recording : public Win32System {
+    public:
+        std::string folder, removeAfterFirst;
+        std::vector<std::string> boxes;
+        int launches = 0;
+        std::string ProgramFolder() override { return folder; }
+        bool AnotherCopyRuns() override { return false; }
+        void MsgBox(const std::string& prompt, MessageStyle, const std::string&) override {
+            boxes.push_back(prompt);
+        }
+        Launched Launch(const std::string& tool, const std::string& path,
+                        const std::string& where) override {
+            const Launched result = Win32System::Launch(tool, path, where);
+            if (++launches == 1) {
+                // Gone once its first copy has ended: the shell would now ask the user.
+                WaitForRecords(removeAfterFirst, 1);
+                for (int i = 0; i < 100 && !DeleteFileW(Widen(tool).c_str()); ++i) Sleep(50);
+            }
+            return result;
+        }
+    } system;
+    system.folder = dir.str();
+    system.removeAfterFirst = log;
+    Win32Form form(GetModuleHandleW(nullptr), system);
+    ASSERT_TRUE(form.Load());
+    form.window().ShowCentered(SW_SHOWNOACTIVATE);
+    system.SetMessageOwner(form.window().handle());
+    form.ListInsertTop({"C:\\a", "C:\\b", "C:\\c"});
+    form.form().cmdExec_Click();
+
+    EXPECT_EQ(system.launches, 3);
+    EXPECT_EQ(system.boxes, (std::vector<std::string>{text::kPleaseWait, text::kLaunchFailed}));
+    ASSERT_EQ(form.ListCount(), 2);
+    EXPECT_EQ(form.ListText(0), "C:\\b");
+    EXPECT_EQ(form.ListText(1), "C:\\c");
+    // The one that started is heard of when it ends.
+    for (int i = 0; i < 100 && form.form().RunningArchivers() > 0; ++i) {
+        Pump();
+        Sleep(50);
+    }
+    EXPECT_EQ(form.form().RunningArchivers(), 0);
 }
 
 // --- The directory search -------------------------------------------------------------------
