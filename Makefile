@@ -28,7 +28,8 @@ test-asan:
 	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DDOREDAVIRO_WERROR=ON \
 	  -DDOREDAVIRO_SANITIZE=ON -DDOREDAVIRO_BENCH=OFF $(CMAKE_FLAGS)
 	cmake --build build-asan -j $(JOBS)
-	cd build-asan && ctest --output-on-failure --no-tests=error -j $(JOBS)
+	cd build-asan && LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
+	  ctest --output-on-failure --no-tests=error -j $(JOBS)
 
 # The Windows program, cross-built with mingw-w64; its tests run under Wine.
 build-win:

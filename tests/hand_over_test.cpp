@@ -9,6 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -121,7 +123,20 @@ TEST_F(HandOverSocketTest, TheRunningCopyTakesThePathsAndAnswers) {
     ASSERT_EQ(Receive(connection), posix::HandOverConnection::State::Whole);
     EXPECT_EQ(connection.paths(), paths);
     connection.Answer(true);
+    // Kept only once the sender has confirmed it is still there.
+    ASSERT_EQ(Receive(connection), posix::HandOverConnection::State::Confirmed);
+    connection.Finish(true);
     EXPECT_EQ(Result(sender), HandOverResult::Taken);
+
+    // The window closed between the confirmation and the paths going in.
+    const pid_t late = Sender([&] { return posix::SendToRunningCopy({"/late"}, 5000); });
+    ASSERT_TRUE(Waiting(listenFd));
+    posix::HandOverConnection closing(listenFd);
+    ASSERT_EQ(Receive(closing), posix::HandOverConnection::State::Whole);
+    closing.Answer(true);
+    ASSERT_EQ(Receive(closing), posix::HandOverConnection::State::Confirmed);
+    closing.Finish(false);
+    EXPECT_EQ(Result(late), HandOverResult::Refused);
 
     const pid_t refused = Sender([&] { return posix::SendToRunningCopy({"/x"}, 5000); });
     ASSERT_TRUE(Waiting(listenFd));
@@ -148,14 +163,139 @@ TEST_F(HandOverSocketTest, ASilentCopyIsNoAnswerAndAnEndedOneLeavesTheLockFree) 
               HandOverResult::NoOtherCopy);
 }
 
+TEST_F(HandOverSocketTest, ASenderThatGoesBeforeConfirmingLeavesNothingToKeep) {
+    ASSERT_FALSE(posix::AnotherInstanceRuns());
+    const int listenFd = posix::ListenForHandOvers(posix::HandOverSocketPath());
+    ASSERT_GE(listenFd, 0);
+    const pid_t sender = Sender([] { return posix::SendToRunningCopy({"/gone"}, 5000); });
+    ASSERT_TRUE(Waiting(listenFd));
+    posix::HandOverConnection connection(listenFd);
+    ASSERT_EQ(Receive(connection), posix::HandOverConnection::State::Whole);
+    kill(sender, SIGKILL);  // before it reads the answer
+    Result(sender);
+    connection.Answer(true);
+    EXPECT_EQ(Receive(connection), posix::HandOverConnection::State::Broken);
+    close(listenFd);
+}
+
+// A copy that is stopped or swamped never holds a later start past its time.
+TEST_F(HandOverSocketTest, AStalledCopyIsNoAnswerWithinTheTime) {
+    ASSERT_FALSE(posix::AnotherInstanceRuns());
+    const int listenFd = posix::ListenForHandOvers(posix::HandOverSocketPath());
+    ASSERT_GE(listenFd, 0);
+    auto timed = [](const Paths& paths) {
+        const auto start = std::chrono::steady_clock::now();
+        const HandOverResult result = posix::SendToRunningCopy(paths, 1500);
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_LT(took, std::chrono::milliseconds(2500));
+        return result;
+    };
+    // Nobody reads: a frame larger than the socket's buffer cannot all be sent.
+    const Paths large(400, "/" + std::string(1000, 'x'));
+    EXPECT_EQ(timed(large), HandOverResult::NoAnswer);
+    // Nobody accepts: the backlog fills, and connecting fails at once.
+    std::vector<int> queued;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    posix::HandOverSocketPath().copy(address.sun_path, sizeof address.sun_path - 1);
+    for (int i = 0; i < 200; ++i) {
+        const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+            close(fd);
+            break;
+        }
+        queued.push_back(fd);
+    }
+    EXPECT_LT(queued.size(), 200u);
+    EXPECT_EQ(timed({"/x"}), HandOverResult::NoAnswer);
+    for (int fd : queued) close(fd);
+    close(listenFd);
+}
+
+// The socket and the lock live only where no one else can put theirs; a
+// socket of someone else's gets no path.
+TEST_F(HandOverSocketTest, OnlyAPrivateFolderIsUsedAndOnlyThisUserHearsThePaths) {
+    chmod(dir_.str().c_str(), 0777);
+    EXPECT_NE(posix::InstanceLockPath().rfind(dir_.str(), 0), 0u) << posix::InstanceLockPath();
+    chmod(dir_.str().c_str(), 0700);
+    EXPECT_EQ(posix::InstanceLockPath().rfind(dir_.str(), 0), 0u);
+
+    if (getuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+    // Another user listens first where the socket goes.
+    ASSERT_FALSE(posix::AnotherInstanceRuns());
+    const std::string path = posix::HandOverSocketPath();
+    chmod(dir_.str().c_str(), 0777);
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t thief = fork();
+    if (thief == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+        const int fd = posix::ListenForHandOvers(path);
+        if (fd < 0) _exit(3);
+        (void)!write(ready[1], "r", 1);
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 5000) != 1) _exit(4);
+        const int peer = accept(fd, nullptr, nullptr);
+        char byte;
+        // Anything read at all is a leak.
+        _exit(read(peer, &byte, 1) == 0 ? 0 : 5);
+    }
+    char byte;
+    ASSERT_EQ(read(ready[0], &byte, 1), 1);
+    chmod(dir_.str().c_str(), 0700);
+    EXPECT_EQ(posix::SendToRunningCopy({"/secret"}, 2000), HandOverResult::NoAnswer);
+    int status = 0;
+    waitpid(thief, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+TEST_F(HandOverSocketTest, ASocketPathTooLongForAnAddressStillWorks) {
+    std::string deep = dir_.str();
+    while (deep.size() < 150) {
+        deep += "/a-rather-long-folder-name";
+        ASSERT_EQ(mkdir(deep.c_str(), 0700), 0);
+    }
+    setenv("XDG_RUNTIME_DIR", deep.c_str(), 1);
+    ASSERT_FALSE(posix::AnotherInstanceRuns());
+    const int listenFd = posix::ListenForHandOvers(posix::HandOverSocketPath());
+    ASSERT_GE(listenFd, 0) << std::strerror(errno);
+    const pid_t sender = Sender([] { return posix::SendToRunningCopy({"/deep"}, 5000); });
+    ASSERT_TRUE(Waiting(listenFd));
+    posix::HandOverConnection connection(listenFd);
+    ASSERT_EQ(Receive(connection), posix::HandOverConnection::State::Whole);
+    connection.Answer(true);
+    ASSERT_EQ(Receive(connection), posix::HandOverConnection::State::Confirmed);
+    connection.Finish(true);
+    EXPECT_EQ(Result(sender), HandOverResult::Taken);
+    close(listenFd);
+}
+
+TEST(DisplayKeyTest, OneDisplayHasOneLockWhateverItsSpelling) {
+    char self[256] = {};
+    gethostname(self, sizeof self - 1);
+    auto lockFor = [](const std::string& display) {
+        setenv("DISPLAY", display.c_str(), 1);
+        const std::string path = posix::InstanceLockPath();
+        return path.substr(path.rfind('/') + 1);
+    };
+    const std::string one = lockFor(":1");
+    for (const std::string& same : std::vector<std::string>{
+             ":1.0", "unix:1", "localhost:1", "127.0.0.1:1.0", std::string(self) + ":1"}) {
+        EXPECT_EQ(lockFor(same), one) << same;
+    }
+    EXPECT_NE(lockFor(":2"), one);
+    EXPECT_NE(lockFor("elsewhere.example:1"), one);
+    EXPECT_NE(lockFor("elsewhere.example:1"), lockFor("other.example:1"));
+}
+
 TEST_F(HandOverSocketTest, AnotherUsersHandOverIsRefused) {
     if (getuid() != 0) GTEST_SKIP() << "needs root to start a sender as another user";
     ASSERT_FALSE(posix::AnotherInstanceRuns());
-    // Let the other user reach the socket, which the private folder would stop first.
-    chmod(dir_.str().c_str(), 0711);
     const std::string path = posix::HandOverSocketPath();
     const int listenFd = posix::ListenForHandOvers(path);
     ASSERT_GE(listenFd, 0);
+    // Let the other user reach the socket, which the private folder would stop first.
+    chmod(dir_.str().c_str(), 0711);
     chmod(path.c_str(), 0777);
     // The other user's sender, by hand: its own lock and socket would be elsewhere. It
     // steps into the folder first, so it needs no way through the folders above it.

@@ -278,6 +278,25 @@ TEST_F(WindowTest, RoomPromisedToAHandOverIsKeptUntilItComesOrGoes) {
     EXPECT_EQ(fake_.rows.front(), "/h/7");
 }
 
+TEST_F(WindowTest, WhileAMessageIsOpenAFullListRefusesAtOnceAndWhatWaitsStaysBounded) {
+    fake_.rows.assign(kMaxRows - 1, "queued");
+    std::vector<HandOverTicket> tickets;
+    fake_.onMsgBox = [&](const MsgBoxCall& box) {
+        if (box.prompt != kSelect.prompt) return;
+        tickets.push_back(form_.OfferHandOver({"/h/1"}));
+        tickets.push_back(form_.OfferHandOver({"/h/2"}));  // the first took the last row
+        form_.TakeHandOver(tickets[0]);
+        form_.lstFileList_OLEDragDrop(Rows(kMaxRows + 1, "huge"));  // never fits any list
+    };
+    form_.lstFileList_KeyDown(Key::Delete);
+    ASSERT_EQ(tickets.size(), 2u);
+    EXPECT_NE(tickets[0], 0u);
+    EXPECT_EQ(tickets[1], 0u);
+    EXPECT_EQ(fake_.msgBoxes, (std::vector<MsgBoxCall>{kSelect, kFull}));
+    EXPECT_EQ(fake_.ListCount(), kMaxRows);
+    EXPECT_EQ(fake_.rows.front(), "/h/1");
+}
+
 TEST_F(WindowTest, AHandOverDuringABatchIsTakenAndGoesInAfterIt) {
     fake_.rows = {"a"};
     fake_.onMsgBox = [&](const MsgBoxCall& box) {

@@ -139,8 +139,11 @@ void frmDoredAviro::lstFileList_OLEDragDrop(const std::vector<std::string>& path
 }
 
 void frmDoredAviro::Wait(std::vector<std::string> rows, HandOverTicket ticket, bool ready) {
+    // What waits stays bounded: a drop no list could hold keeps only its message.
+    const bool tooMany = rows.size() > static_cast<std::size_t>(kMaxRows);
+    if (tooMany) rows = {};
     waitingRows_ += rows.size();
-    waiting_.push_back(Waiting{std::move(rows), ticket, ready});
+    waiting_.push_back(Waiting{std::move(rows), ticket, ready, tooMany});
 }
 
 // A hand-over whose sender has no answer yet keeps its place and its room, and
@@ -151,16 +154,17 @@ void frmDoredAviro::AddWaitingDrops() {
                                        [](const Waiting& w) { return w.ready; });
         if (next == waiting_.end()) return;
         const std::vector<std::string> rows = std::move(next->rows);
+        const bool tooMany = next->tooMany;
         waitingRows_ -= rows.size();
         waiting_.erase(next);
-        AddRows(rows);
+        AddRows(rows, tooMany);
     }
 }
 
-void frmDoredAviro::AddRows(const std::vector<std::string>& rows) {
+void frmDoredAviro::AddRows(const std::vector<std::string>& rows, bool tooMany) {
     // Rows still waiting keep their room: a hand-over was promised it.
     const std::size_t listed = static_cast<std::size_t>(view_.ListCount()) + waitingRows_;
-    if (listed > static_cast<std::size_t>(kMaxRows) ||
+    if (tooMany || listed > static_cast<std::size_t>(kMaxRows) ||
         rows.size() > static_cast<std::size_t>(kMaxRows) - listed) {
         BusyScope busy(busy_);
         system_.MsgBox(text::kQueueFull, MessageStyle::Exclamation, text::kCaption);

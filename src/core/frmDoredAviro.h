@@ -99,6 +99,7 @@ private:
         std::vector<std::string> rows;  // top row first
         HandOverTicket ticket = 0;      // a hand-over's, 0 for a drop
         bool ready = false;             // a hand-over's sender has its answer
+        bool tooMany = false;           // a drop no list could hold, its rows let go
     };
 
     void Execute();
@@ -107,7 +108,7 @@ private:
     void Wait(std::vector<std::string> rows, HandOverTicket ticket, bool ready);
     // Puts the ready waiting rows in, in order, until a message opens.
     void AddWaitingDrops();
-    void AddRows(const std::vector<std::string>& rows);
+    void AddRows(const std::vector<std::string>& rows, bool tooMany);
 
     System& system_;
     FormView& view_;

@@ -1,12 +1,15 @@
 #include "posix/hand_over.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <poll.h>
+#include <stdio.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "core/frmDoredAviro.h"
@@ -139,28 +142,60 @@ bool PeerIsThisUser(int fd) {
 namespace {
 
 // The socket address of `path`; false when it is too long for one.
-bool Address(const std::string& path, sockaddr_un* address) {
-    *address = {};
-    address->sun_family = AF_UNIX;
-    if (path.empty() || path.size() >= sizeof address->sun_path) return false;
-    std::memcpy(address->sun_path, path.c_str(), path.size() + 1);
-    return true;
-}
+// A socket address for `path`. One too long for an address (a deep runtime
+// folder) is reached through a descriptor of its folder, held while in use.
+class SocketAddress {
+public:
+    explicit SocketAddress(const std::string& path) {
+        if (path.empty()) {
+            errno = ENOENT;
+            return;
+        }
+        if (Set(path)) return;
+        const auto slash = path.rfind('/');
+        const std::string folder = slash == 0 ? "/" : path.substr(0, slash);
+        folder_ = open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (folder_ < 0) return;
+        if (!Set("/proc/self/fd/" + std::to_string(folder_) + path.substr(slash))) {
+            errno = ENAMETOOLONG;
+        }
+    }
+    ~SocketAddress() {
+        if (folder_ >= 0) close(folder_);
+    }
+    SocketAddress(const SocketAddress&) = delete;
+    SocketAddress& operator=(const SocketAddress&) = delete;
+
+    bool ok() const { return ok_; }
+    const sockaddr* get() const { return reinterpret_cast<const sockaddr*>(&address_); }
+    socklen_t size() const { return sizeof address_; }
+
+private:
+    bool Set(const std::string& path) {
+        address_ = {};
+        address_.sun_family = AF_UNIX;
+        if (path.size() >= sizeof address_.sun_path) return false;
+        std::memcpy(address_.sun_path, path.c_str(), path.size() + 1);
+        return ok_ = true;
+    }
+
+    sockaddr_un address_{};
+    int folder_ = -1;
+    bool ok_ = false;
+};
 
 }  // namespace
 
 int ListenForHandOvers(const std::string& path) {
-    sockaddr_un address;
-    if (!Address(path, &address)) {
-        errno = path.empty() ? ENOENT : ENAMETOOLONG;  // so the message names the cause
-        return -1;
-    }
+    const SocketAddress address(path);
+    if (!address.ok()) return -1;
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) return -1;
     unlink(path.c_str());
-    if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        listen(fd, 64) != 0) {
+    if (bind(fd, address.get(), address.size()) != 0 || listen(fd, 64) != 0) {
+        const int error = errno;
         close(fd);
+        errno = error;
         return -1;
     }
     return fd;
@@ -181,6 +216,16 @@ HandOverConnection::~HandOverConnection() {
 
 HandOverConnection::State HandOverConnection::Read() {
     if (fd_ < 0) return State::Broken;
+    if (answered_) {
+        // Only the confirmation may come now; the end of the connection means the
+        // sender went.
+        char confirm = 0;
+        ssize_t n;
+        while ((n = recv(fd_, &confirm, 1, 0)) < 0 && errno == EINTR) {
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return State::Reading;
+        return n == 1 && confirm == 'C' ? State::Confirmed : State::Broken;
+    }
     char chunk[65536];
     for (;;) {
         const ssize_t n = recv(fd_, chunk, sizeof chunk, 0);
@@ -193,6 +238,7 @@ HandOverConnection::State HandOverConnection::Read() {
         if (missing == 0) {
             auto paths = DecodeHandOver(received_);
             received_.clear();
+            received_.shrink_to_fit();
             if (!paths) return State::Broken;
             paths_ = std::move(*paths);
             return State::Whole;
@@ -200,38 +246,73 @@ HandOverConnection::State HandOverConnection::Read() {
     }
 }
 
-void HandOverConnection::Answer(bool taken) {
+namespace {
+
+// One byte into a socket whose peer sends nothing more than one byte never blocks;
+// a sender that has gone reports that itself.
+void SendByte(int fd, char byte) { send(fd, &byte, 1, MSG_NOSIGNAL); }
+
+}  // namespace
+
+void HandOverConnection::Answer(bool room) {
+    if (fd_ < 0 || answered_) return;
+    SendByte(fd_, room ? 'Y' : 'N');
+    answered_ = true;
+    paths_.clear();
+    paths_.shrink_to_fit();
+    if (!room) {
+        close(fd_);
+        fd_ = -1;
+    }
+}
+
+void HandOverConnection::Finish(bool kept) {
     if (fd_ < 0) return;
-    const char answer = taken ? 'Y' : 'N';
-    // One byte into an empty socket buffer never blocks; a sender that has gone
-    // reports that itself.
-    send(fd_, &answer, 1, MSG_NOSIGNAL);
+    SendByte(fd_, kept ? 'K' : 'N');
     close(fd_);
     fd_ = -1;
 }
 
 HandOverResult SendToRunningCopy(const std::vector<std::string>& paths, int timeoutMs) {
     const long long deadline = NowMs() + timeoutMs;
-    sockaddr_un address;
-    if (!Address(HandOverSocketPath(), &address)) return HandOverResult::NoAnswer;
+    const SocketAddress address(HandOverSocketPath());
+    if (!address.ok()) return HandOverResult::NoAnswer;
     const std::string frame = EncodeHandOver(paths);
 
     for (;;) {
-        const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
         if (fd < 0) return HandOverResult::NoAnswer;
-        if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
-            const char answer = SendAll(fd, frame, deadline) ? ReadAnswer(fd, deadline) : 0;
+        if (connect(fd, address.get(), address.size()) == 0) {
+            HandOverResult result = HandOverResult::NoAnswer;
+            // Only a copy of this user's hears any path: a socket someone else made
+            // in its place gets nothing.
+            if (!PeerIsThisUser(fd)) {
+                fprintf(stderr, "Zivev+Korvu: the socket %s belongs to another user\n",
+                        HandOverSocketPath().c_str());
+            } else if (SendAll(fd, frame, deadline)) {
+                const char room = ReadAnswer(fd, deadline);
+                if (room == 'N') {
+                    result = HandOverResult::Refused;
+                } else if (room == 'Y' && Remaining(deadline) >= kConfirmMarginMs) {
+                    const char confirm = 'C';
+                    if (send(fd, &confirm, 1, MSG_NOSIGNAL) == 1) {
+                        const char kept = ReadAnswer(fd, deadline);
+                        if (kept == 'K') result = HandOverResult::Taken;
+                        if (kept == 'N') result = HandOverResult::Refused;
+                    }
+                }
+            }
             close(fd);
-            if (answer == 'Y') return HandOverResult::Taken;
-            if (answer == 'N') return HandOverResult::Refused;
-            return HandOverResult::NoAnswer;
+            return result;
         }
+        const int error = errno;
         close(fd);
-        // Nobody listens yet: the copy that runs may still be starting, or may
-        // have ended, leaving its socket behind; the lock tells which.
-        if (!AnotherInstanceRuns()) return HandOverResult::NoOtherCopy;
+        // A full backlog: the copy runs but is busy or stopped; it may still come.
+        // Nobody listens: it may still be starting, or may have ended, leaving its
+        // socket behind; the lock tells which.
+        if (error != EAGAIN && !AnotherInstanceRuns()) return HandOverResult::NoOtherCopy;
         if (Remaining(deadline) == 0) return HandOverResult::NoAnswer;
-        usleep(25 * 1000);
+        usleep(static_cast<useconds_t>(std::min(25, Remaining(deadline)) * 1000));
     }
 }
 

@@ -9,16 +9,26 @@
 #include "core/platform.h"
 
 // Paths handed from a second start of the program to the copy that runs: a Unix
-// socket beside the single-copy lock, in the user's private runtime folder. A
-// hand-over is one frame of raw path bytes, never converted:
+// socket beside the single-copy lock, in the user's private folder. A hand-over
+// is one frame of raw path bytes, never converted:
 //   "ZKH1", u32 payload size, then the payload: u32 count, and per path u32 size
-//   and its bytes (little-endian). The running copy answers one byte: 'Y' taken,
-//   'N' refused.
+//   and its bytes (little-endian).
+// The running copy answers one byte: 'Y' it has room for them, 'N' refused. After
+// 'Y' the sender confirms with 'C' that it is still there, and only then does the
+// copy queue them, answering 'K' kept ('N' when its window closed meanwhile). A
+// sender that gives up or dies before 'C' leaves nothing queued.
 namespace doredaviro::posix {
 
 // Far more than the longest command line can carry.
 constexpr std::size_t kMaxHandOverBytes = std::size_t{16} << 20;
 constexpr std::size_t kHandOverHeaderBytes = 8;
+// What the running copy takes on at once: more connections are closed unread,
+// and one that would buffer past the bytes is dropped.
+constexpr int kMaxHandOverConnections = 32;
+constexpr std::size_t kMaxHandOverBufferedBytes = std::size_t{32} << 20;
+// A sender confirms only while this much of its time is left, so that the
+// copy's answer to the confirmation comes in time.
+constexpr int kConfirmMarginMs = 1000;
 
 // Empty when there is no private folder for it.
 std::string HandOverSocketPath();
@@ -38,7 +48,8 @@ bool PeerIsThisUser(int fd);
 
 // The running copy's side. Listens on `path`, replacing the socket a copy that
 // has ended left there: only the holder of the single-copy lock may call it.
-// The descriptor (non-blocking, close-on-exec), or -1.
+// The descriptor (non-blocking, close-on-exec), or -1 with errno set. A path too
+// long for a socket address is reached through its folder.
 int ListenForHandOvers(const std::string& path);
 
 // One hand-over being received on a connection accepted from `listenFd`.
@@ -51,24 +62,35 @@ public:
     HandOverConnection(const HandOverConnection&) = delete;
     HandOverConnection& operator=(const HandOverConnection&) = delete;
 
-    enum class State { Reading, Whole, Broken };
+    enum class State {
+        Reading,    // more to come
+        Whole,      // the frame is in: Answer it
+        Confirmed,  // after Answer(true): the sender is still there; Finish it
+        Broken,     // malformed, or the sender went: nothing of it counts
+    };
     // Reads what has arrived, without blocking.
     State Read();
     int fd() const { return fd_; }
+    std::size_t Buffered() const { return received_.size(); }
     // The paths once Read() has said Whole.
     const std::vector<std::string>& paths() const { return paths_; }
-    // Tells the sender whether they were taken, and closes the connection.
-    void Answer(bool taken);
+    // Tells the sender whether there is room for them; a refusal closes the
+    // connection, room waits for the sender's confirmation.
+    void Answer(bool room);
+    // Tells a confirmed sender whether they were kept, and closes the connection.
+    void Finish(bool kept);
 
 private:
     int fd_ = -1;
+    bool answered_ = false;
     std::string received_;
     std::vector<std::string> paths_;
 };
 
-// Sends `paths` to the running copy and waits up to `timeoutMs` for it: to
-// listen (it may still be starting) and to answer. When the lock turns out free
-// meanwhile, this process takes it and gets NoOtherCopy.
+// Sends `paths` to the running copy and waits up to `timeoutMs` in all for it: to
+// listen (it may still be starting), to take the connection and the frame, and
+// to answer. Only a copy running as this user is sent anything. When the lock
+// turns out free meanwhile, this process takes it and gets NoOtherCopy.
 HandOverResult SendToRunningCopy(const std::vector<std::string>& paths, int timeoutMs);
 
 }  // namespace doredaviro::posix

@@ -13,38 +13,79 @@ namespace doredaviro::posix {
 
 namespace {
 
-// A private folder of this user's: the runtime folder, or one made in /tmp.
+// A folder only this user can enter: theirs, and closed to everyone else. Another
+// user's folder, or one others may write to, could hold a socket of theirs that
+// would receive the paths, or a lock that would turn the single copy off.
+bool IsPrivate(const std::string& dir) {
+    struct stat st {};
+    return lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == getuid() &&
+           (st.st_mode & 077) == 0;
+}
+
+// `dir`, made private when missing; empty when it is not ours.
+std::string PrivateFolder(const std::string& dir) {
+    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return {};
+    return IsPrivate(dir) ? dir : std::string();
+}
+
+// The runtime folder when it is private; else one made in /tmp; and when someone
+// else has taken that name, one in this user's cache folder. Every start of the
+// same user looks in the same order, so they meet in the same place.
 std::string LockDirectory() {
     const char* runtime = getenv("XDG_RUNTIME_DIR");
-    struct stat st {};
-    if (runtime && runtime[0] == '/' && stat(runtime, &st) == 0 && S_ISDIR(st.st_mode) &&
-        st.st_uid == getuid()) {
-        return runtime;
+    if (runtime && runtime[0] == '/' && IsPrivate(runtime)) return runtime;
+    const std::string tmp = "/tmp/doredaviro-" + std::to_string(getuid());
+    if (!PrivateFolder(tmp).empty()) return tmp;
+    std::string cache;
+    if (const char* xdg = getenv("XDG_CACHE_HOME"); xdg && xdg[0] == '/') {
+        cache = xdg;
+    } else if (const char* home = getenv("HOME"); home && home[0] == '/') {
+        cache = std::string(home) + "/.cache";
     }
-    const std::string dir = "/tmp/doredaviro-" + std::to_string(getuid());
-    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return {};
-    // Someone else's folder or a link planted there must not decide for us.
-    if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid() ||
-        (st.st_mode & 077) != 0) {
-        return {};
+    if (cache.empty()) return {};
+    mkdir(cache.c_str(), 0700);
+    const std::string mine = PrivateFolder(cache + "/doredaviro");
+    if (!mine.empty()) {
+        static bool told = false;
+        if (!told) {
+            told = true;
+            fprintf(stderr, "Zivev+Korvu: %s is not this user's private folder; using %s\n",
+                    tmp.c_str(), mine.c_str());
+        }
     }
-    return dir;
+    return mine;
 }
 
 bool held = false;
 
-// ":0" and ":0.0" are the same display session.
+// One name for one display: ":1", ":1.0", "unix:1", "localhost:1", "127.0.0.1:1"
+// and this machine's own name before the colon all reach the same server.
+// Another host's display stays its own.
 std::string DisplayKey() {
     const char* display = getenv("DISPLAY");
     if (!display || !*display) display = getenv("WAYLAND_DISPLAY");
     if (!display || !*display) return "nodisplay";
     std::string key = display;
     const auto colon = key.rfind(':');
-    const auto dot = key.rfind('.');
-    if (colon != std::string::npos && dot != std::string::npos && dot > colon) key.erase(dot);
+    if (colon != std::string::npos) {
+        const auto dot = key.find('.', colon);
+        if (dot != std::string::npos) key.erase(dot);
+        std::string host = key.substr(0, colon);
+        if (const auto slash = host.rfind('/'); slash != std::string::npos) {
+            host.erase(0, slash + 1);  // a launchd-style socket path names no other host
+        }
+        char self[256] = {};
+        gethostname(self, sizeof self - 1);
+        if (host.empty() || host == "unix" || host == "localhost" || host == "127.0.0.1" ||
+            host == "::1" || host == self) {
+            key.erase(0, colon);
+        }
+    }
     for (char& c : key) {
         if (c == '/') c = '_';
     }
+    // Bounded, so the socket's name stays short whatever the variable holds.
+    if (key.size() > 64) key.resize(64);
     return key;
 }
 
