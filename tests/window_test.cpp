@@ -121,6 +121,7 @@ TEST_F(WindowTest, ALongBatchRepaintsAtIntervalsAndShowsProgressLate) {
             // What other processes and the window manager send meanwhile waits.
             form_.lstFileList_OLEDragDrop({"dropped"});
             form_.TakeHandOver(form_.OfferHandOver({"/handed"}));
+            form_.HandOverArrived();
             closed = form_.Form_QueryUnload();
         }
     };
@@ -239,6 +240,9 @@ TEST_F(WindowTest, AHandOverIsAnsweredAtOnceAndGoesInAsAQueuedEvent) {
     EXPECT_NE(ticket, 0u);
     EXPECT_TRUE(fake_.rows.empty());  // not inside the call that received it
     EXPECT_TRUE(form_.TakeHandOver(ticket));
+    EXPECT_TRUE(fake_.rows.empty());  // nor inside the one that confirmed it
+    EXPECT_EQ(fake_.broughtToFront, 0);
+    form_.HandOverArrived();
     EXPECT_EQ(fake_.rows, (Rows{"/h/2", "/h/1"}));
     EXPECT_EQ(fake_.broughtToFront, 1);
     EXPECT_FALSE(form_.TakeHandOver(ticket));  // once only
@@ -263,6 +267,7 @@ TEST_F(WindowTest, RoomPromisedToAHandOverIsKeptUntilItComesOrGoes) {
     form_.lstFileList_OLEDragDrop({"d2", "d3"});
     EXPECT_EQ(fake_.msgBoxes, std::vector<MsgBoxCall>{kFull});
     EXPECT_TRUE(form_.TakeHandOver(first));
+    form_.HandOverArrived();
     EXPECT_EQ(fake_.ListCount(), kMaxRows - 1);
     EXPECT_EQ(fake_.rows.front(), "/h/2");
 
@@ -274,6 +279,7 @@ TEST_F(WindowTest, RoomPromisedToAHandOverIsKeptUntilItComesOrGoes) {
     EXPECT_FALSE(form_.TakeHandOver(gone));
     const HandOverTicket last = form_.OfferHandOver({"/h/7"});
     EXPECT_TRUE(form_.TakeHandOver(last));
+    form_.HandOverArrived();
     EXPECT_EQ(fake_.ListCount(), kMaxRows);
     EXPECT_EQ(fake_.rows.front(), "/h/7");
 }
@@ -286,6 +292,7 @@ TEST_F(WindowTest, WhileAMessageIsOpenAFullListRefusesAtOnceAndWhatWaitsStaysBou
         tickets.push_back(form_.OfferHandOver({"/h/1"}));
         tickets.push_back(form_.OfferHandOver({"/h/2"}));  // the first took the last row
         form_.TakeHandOver(tickets[0]);
+        form_.HandOverArrived();
         form_.lstFileList_OLEDragDrop(Rows(kMaxRows + 1, "huge"));  // never fits any list
     };
     form_.lstFileList_KeyDown(Key::Delete);
@@ -304,6 +311,7 @@ TEST_F(WindowTest, AHandOverDuringABatchIsTakenAndGoesInAfterIt) {
             const HandOverTicket ticket = form_.OfferHandOver({"/h/1"});
             EXPECT_NE(ticket, 0u);
             EXPECT_TRUE(form_.TakeHandOver(ticket));
+            form_.HandOverArrived();
             EXPECT_EQ(fake_.rows, Rows{"a"});
         }
     };

@@ -97,11 +97,15 @@ bool frmDoredAviro::TakeHandOver(HandOverTicket ticket) {
     if (!loaded_) return false;
     const auto held = std::find_if(waiting_.begin(), waiting_.end(),
                                    [ticket](const Waiting& w) { return w.ticket == ticket; });
-    if (ticket == 0 || held == waiting_.end()) return false;
+    if (ticket == 0 || held == waiting_.end() || held->ready) return false;
     held->ready = true;
+    return true;
+}
+
+void frmDoredAviro::HandOverArrived() {
+    if (!loaded_) return;
     view_.ComeToFront();
     AddWaitingDrops();
-    return true;
 }
 
 void frmDoredAviro::DropHandOver(HandOverTicket ticket) {

@@ -59,10 +59,13 @@ public:
     // waiting, which holds room for them; 0 when the list cannot take them or the
     // window is closing.
     HandOverTicket OfferHandOver(const std::vector<std::string>& paths);
-    // A queued event once the sender has its answer: the held paths join the
-    // queue and the window comes to the front. False when the window has closed
-    // meanwhile and the paths went nowhere.
+    // The sender has its answer and is still there: the held paths are its, to
+    // go in with the next HandOverArrived. Nothing opens. False when the window
+    // has closed meanwhile (or never held them), so they go nowhere.
     bool TakeHandOver(HandOverTicket ticket);
+    // A queued event after TakeHandOver: the window comes to the front and what
+    // was taken joins the list, unless a batch or a message is open.
+    void HandOverArrived();
     // The sender went before it had the answer: the room held for it is freed.
     void DropHandOver(HandOverTicket ticket);
 

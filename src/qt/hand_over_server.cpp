@@ -65,16 +65,20 @@ private:
                 connection_.Answer(ticket_ != 0);
                 if (ticket_ == 0) End();
                 return;
-            case posix::HandOverConnection::State::Confirmed:
-                notifier_->setEnabled(false);
-                // Queued: the paths go in as an event of their own.
-                QTimer::singleShot(0, this, [this] {
-                    const HandOverTicket ticket = ticket_;
-                    ticket_ = 0;
-                    connection_.Finish(server_.form_.TakeHandOver(ticket));
-                    End();
-                });
+            case posix::HandOverConnection::State::Confirmed: {
+                // The sender learns at once whether they are kept; they go in
+                // as an event of their own.
+                const HandOverTicket ticket = ticket_;
+                ticket_ = 0;
+                const bool kept = server_.form_.TakeHandOver(ticket);
+                connection_.Finish(kept);
+                End();
+                if (kept) {
+                    frmDoredAviro& form = server_.form_;
+                    QTimer::singleShot(0, &server_, [&form] { form.HandOverArrived(); });
+                }
                 return;
+            }
         }
     }
     void End() {

@@ -2,6 +2,7 @@
 
 #include "core/frmDoredAviro.h"
 #include "win32/main_window.h"
+#include "win32/system.h"
 #include "win32/text.h"
 
 namespace doredaviro::win32 {
@@ -11,15 +12,17 @@ namespace {
 // No more than the list could ever hold.
 constexpr std::size_t kMaxPaths = kMaxRows;
 
-// The main window of another copy of this program; this copy has its own, not yet shown.
-HWND OtherCopysWindow() {
+// The shown main windows of other copies of this program. A copy that is still starting, or a
+// later start waiting to hand over, has its window hidden.
+std::vector<HWND> OtherCopiesWindows() {
+    std::vector<HWND> windows;
     HWND window = nullptr;
     while ((window = FindWindowExW(nullptr, window, MainWindow::kClassName, nullptr)) != nullptr) {
         DWORD process = 0;
         GetWindowThreadProcessId(window, &process);
-        if (process != GetCurrentProcessId()) return window;
+        if (process != GetCurrentProcessId() && IsWindowVisible(window)) windows.push_back(window);
     }
-    return nullptr;
+    return windows;
 }
 
 bool IsAbsolute(const std::wstring& path) {
@@ -69,10 +72,13 @@ HandOverResult SendToRunningCopy(const std::vector<std::string>& paths, DWORD ti
     COPYDATASTRUCT message{kHandOverTag, static_cast<DWORD>(data.size() * sizeof(wchar_t)),
                            const_cast<wchar_t*>(data.data())};
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    for (;;) {
+    auto remaining = [deadline] {
         const ULONGLONG now = GetTickCount64();
-        if (now >= deadline) return HandOverResult::NoAnswer;
-        if (HWND window = OtherCopysWindow()) {
+        return now < deadline ? deadline - now : 0;
+    };
+    for (;;) {
+        for (HWND window : OtherCopiesWindows()) {
+            if (remaining() == 0) return HandOverResult::NoAnswer;
             // Lets the running copy come to the front, which Windows grants only to a program
             // the user is working with.
             DWORD process = 0;
@@ -80,13 +86,27 @@ HandOverResult SendToRunningCopy(const std::vector<std::string>& paths, DWORD ti
             AllowSetForegroundWindow(process);
             DWORD_PTR answer = kHandOverRefused;
             if (!SendMessageTimeoutW(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&message),
-                                     SMTO_ABORTIFHUNG, static_cast<UINT>(deadline - now),
-                                     &answer)) {
+                                     SMTO_ABORTIFHUNG, static_cast<UINT>(remaining()), &answer)) {
+                continue;  // hung or gone: another window may still answer
+            }
+            if (answer == static_cast<DWORD_PTR>(kHandOverRefused)) return HandOverResult::Refused;
+            if (answer < static_cast<DWORD_PTR>(kHandOverHeld)) continue;  // not ready yet
+            // Room is held: confirm while there is time to hear that they were kept.
+            if (remaining() < kConfirmMarginMs) return HandOverResult::NoAnswer;
+            ULONGLONG ticket = answer - static_cast<DWORD_PTR>(kHandOverHeld);
+            COPYDATASTRUCT confirm{kHandOverConfirmTag, sizeof ticket, &ticket};
+            DWORD_PTR kept = kHandOverRefused;
+            if (!SendMessageTimeoutW(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&confirm),
+                                     SMTO_ABORTIFHUNG, static_cast<UINT>(remaining()), &kept)) {
                 return HandOverResult::NoAnswer;
             }
-            if (answer == static_cast<DWORD_PTR>(kHandOverTaken)) return HandOverResult::Taken;
-            if (answer == static_cast<DWORD_PTR>(kHandOverRefused)) return HandOverResult::Refused;
+            return kept == static_cast<DWORD_PTR>(kHandOverTaken) ? HandOverResult::Taken
+                                                                  : HandOverResult::Refused;
         }
+        // No copy has a window to take them: the one holding the mutex may be showing its
+        // start-up message or ending. Once it has gone, this start runs itself.
+        if (!AnotherInstanceRuns()) return HandOverResult::NoOtherCopy;
+        if (remaining() == 0) return HandOverResult::NoAnswer;
         Sleep(25);
     }
 }

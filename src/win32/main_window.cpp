@@ -5,6 +5,7 @@
 #include "win32/main_window.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "core/frmDoredAviro.h"
@@ -23,7 +24,8 @@ namespace doredaviro::win32 {
 namespace {
 
 constexpr int kFirstControlId = 100;  // clear of IDOK and IDCANCEL
-constexpr UINT kTakeHandOverMessage = WM_APP + 3;
+constexpr UINT kHandOverArrivedMessage = WM_APP + 3;
+constexpr UINT_PTR kHoldTimer = 1;
 constexpr WORD kIconId = 1;
 constexpr DWORD kWindowStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
 const COLORREF kFormColour = RGB(192, 192, 255);
@@ -292,6 +294,16 @@ void MainWindow::PreviewKey(const MSG& msg) {
 }
 
 LRESULT MainWindow::TakeHandOver(const COPYDATASTRUCT& data) {
+    if (data.dwData == kHandOverConfirmTag) {
+        ULONGLONG ticket = 0;
+        if (!window_ || data.cbData != sizeof ticket || !data.lpData) return kHandOverRefused;
+        std::memcpy(&ticket, data.lpData, sizeof ticket);
+        // Room held past its time was given back: the sender hears they were not kept.
+        if (held_.erase(ticket) == 0) return kHandOverRefused;
+        if (!form_.TakeHandOver(ticket)) return kHandOverRefused;
+        PostMessageW(window_, kHandOverArrivedMessage, 0, 0);
+        return kHandOverTaken;
+    }
     if (data.dwData != kHandOverTag) return kHandOverRefused;
     // Until the window is shown, its copy is still starting: the sender asks again.
     if (!shown_ || !window_) return kHandOverNotReady;
@@ -301,12 +313,24 @@ LRESULT MainWindow::TakeHandOver(const COPYDATASTRUCT& data) {
     paths.reserve(wide->size());
     for (const std::wstring& path : *wide) paths.push_back(Narrow(path));
     const HandOverTicket ticket = form_.OfferHandOver(paths);
-    const LRESULT result = ticket != 0 ? kHandOverTaken : kHandOverRefused;
-    // The sender has its answer first; the paths go in as a message of their own, never
-    // inside the sender's.
-    if (InSendMessage()) ReplyMessage(result);
-    if (ticket != 0) PostMessageW(window_, kTakeHandOverMessage, 0, static_cast<LPARAM>(ticket));
-    return result;
+    if (ticket == 0) return kHandOverRefused;
+    held_[ticket] = GetTickCount64();
+    SetTimer(window_, kHoldTimer, 1000, nullptr);
+    return kHandOverHeld + static_cast<LRESULT>(ticket);
+}
+
+void MainWindow::GiveBackExpiredHolds() {
+    const ULONGLONG now = GetTickCount64();
+    for (auto it = held_.begin(); it != held_.end();) {
+        if (now - it->second < kHandOverHoldMs) {
+            ++it;
+            continue;
+        }
+        const HandOverTicket ticket = it->first;
+        it = held_.erase(it);
+        form_.DropHandOver(ticket);
+    }
+    if (held_.empty() && window_) KillTimer(window_, kHoldTimer);
 }
 
 float MainWindow::Twips(Control c, Prop prop) const {
@@ -425,8 +449,11 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         }
         case WM_COPYDATA:
             return TakeHandOver(*reinterpret_cast<const COPYDATASTRUCT*>(lParam));
-        case kTakeHandOverMessage:
-            form_.TakeHandOver(static_cast<HandOverTicket>(lParam));
+        case kHandOverArrivedMessage:
+            form_.HandOverArrived();
+            return 0;
+        case WM_TIMER:
+            if (wParam == kHoldTimer) GiveBackExpiredHolds();
             return 0;
         case Win32System::kArchiverEndedMessage:
             if (onArchiverEnded_) onArchiverEnded_(static_cast<long long>(wParam));

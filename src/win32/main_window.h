@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <map>
 
 #include "core/platform.h"
 #include "win32/queue_list.h"
@@ -58,6 +59,7 @@ private:
     void OnDpiChanged(UINT dpi, const RECT& suggested);
     void PreviewKey(const MSG& msg);
     LRESULT TakeHandOver(const COPYDATASTRUCT& data);
+    void GiveBackExpiredHolds();
 
     HINSTANCE instance_;
     frmDoredAviro& form_;
@@ -74,6 +76,8 @@ private:
     bool shown_ = false;
     bool running_ = false;
     std::function<void(long long)> onArchiverEnded_;
+    // Hand-overs whose senders have room but have not confirmed yet, and since when.
+    std::map<unsigned long long, ULONGLONG> held_;
 };
 
 }  // namespace doredaviro::win32

@@ -52,11 +52,16 @@ std::string CurrentDirectory() {
 }
 
 bool AnotherInstanceRuns() {
-    // Never closed: the system releases it when the process ends, however it ends.
     HANDLE mutex = CreateMutexW(nullptr, FALSE, L"Local\\DoredAviro.Zivev+Korvu");
     const DWORD error = GetLastError();
     if (mutex == nullptr) return error == ERROR_ACCESS_DENIED;  // held by a copy we may not open
-    return error == ERROR_ALREADY_EXISTS;
+    if (error == ERROR_ALREADY_EXISTS) {
+        // Not ours: a handle kept open would keep it alive after the copy that made it ends.
+        CloseHandle(mutex);
+        return true;
+    }
+    // Ours, never closed: the system releases it when the process ends, however it ends.
+    return false;
 }
 
 std::wstring QuoteArgument(const std::wstring& path) {

@@ -15,7 +15,7 @@ std::string FindFile(const std::string& path);
 std::string CurrentDirectory();
 
 // Takes this session's single-copy mutex for the rest of the process's life and returns false;
-// returns true when another copy already holds it.
+// returns true, holding nothing, when another copy already holds it.
 bool AnotherInstanceRuns();
 
 // `path` as the one parameter of a command line: in quotes, with a trailing run of backslashes

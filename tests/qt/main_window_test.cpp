@@ -653,7 +653,10 @@ void MainWindowTest::closingFromTheWindowManagerTakesNothingMore() {
     const HandOverTicket ticket = form.OfferHandOver({"/tmp/handed"});
     QVERIFY(ticket != 0);
     bool taken = true;
-    QTimer::singleShot(0, &window(), [&] { taken = form.TakeHandOver(ticket); });
+    QTimer::singleShot(0, &window(), [&] {
+        taken = form.TakeHandOver(ticket);
+        form.HandOverArrived();
+    });
     QVERIFY(window().windowHandle()->close());
     QTest::qWait(20);
     QVERIFY(!taken);

@@ -166,4 +166,41 @@ probe gone || fail "F4 left the window open"
 for _ in $(seq 50); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
 kill -0 "$app_pid" 2>/dev/null && fail "the program still runs after F4"
 app_pid=""
+
+# Sixteen starts at once, one path each, with no copy running before: one window holds all
+# sixteen paths, each once, and the fifteen others end with 0.
+burst=()
+for i in $(seq 16); do
+  (cd "$work/files" && exec "$wine" "$work/アプリ/Zivev+Korvu.exe" \
+    "$(winpath "$work/files/burst$i.txt")" >/dev/null 2>&1) &
+  burst+=($!)
+done
+begin=$SECONDS
+ended=0 quiet=0
+declare -A done_pid=()
+while [ $((SECONDS - begin)) -le 40 ] && [ "$ended" -lt 15 ]; do
+  for p in "${burst[@]}"; do
+    [ -n "${done_pid[$p]:-}" ] && continue
+    kill -0 "$p" 2>/dev/null && continue
+    done_pid[$p]=1
+    ended=$((ended + 1))
+    status=0
+    wait "$p" || status=$?
+    [ "$status" = 0 ] && quiet=$((quiet + 1))
+  done
+  sleep 0.1
+done
+took=$((SECONDS - begin))
+for p in "${burst[@]}"; do [ -z "${done_pid[$p]:-}" ] && app_pid=$p; done
+[ "$ended" = 15 ] || fail "of sixteen started at once, $ended ended"
+[ "$quiet" = 15 ] || fail "of fifteen later starts, $quiet ended with 0"
+wait_rows 16
+[ "$(rows | sort | uniq | wc -l)" = 16 ] || fail "the burst's rows: $(rows)"
+echo "sixteen at once: one window, 16 rows, 15 ended with 0 in ${took} s"
+read -r xid _ _ < <(probe find) || fail "no window for the burst"
+xdotool windowfocus --sync "$xid"
+xdotool key F4
+probe gone || fail "F4 left the burst's window open"
+for _ in $(seq 50); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
+app_pid=""
 echo "PASS"

@@ -399,8 +399,17 @@ TEST_F(WindowTest, AHandOverWaitsUntilTheWindowIsShown) {
     EXPECT_EQ(send(), kHandOverNotReady);
     EXPECT_EQ(form_.ListCount(), 0);
     form_.window().ShowCentered(SW_SHOWNOACTIVATE);
-    EXPECT_EQ(send(), kHandOverTaken);
-    EXPECT_EQ(form_.ListCount(), 0);  // not inside the sender's message
+    const LRESULT held = send();
+    ASSERT_GT(held, kHandOverHeld);
+    // Kept only once the sender confirms; in again, the same ticket is not kept twice.
+    ULONGLONG ticket = static_cast<ULONGLONG>(held - kHandOverHeld);
+    COPYDATASTRUCT confirm{kHandOverConfirmTag, sizeof ticket, &ticket};
+    auto confirmed = [&] {
+        return SendMessageW(window(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&confirm));
+    };
+    EXPECT_EQ(confirmed(), kHandOverTaken);
+    EXPECT_EQ(confirmed(), kHandOverRefused);
+    EXPECT_EQ(form_.ListCount(), 0);  // not inside the sender's messages
     Pump();
     ASSERT_EQ(form_.ListCount(), 2);
     EXPECT_EQ(form_.ListText(1), "C:\\日\\café.txt");
@@ -419,11 +428,13 @@ TEST_F(WindowTest, ClosedByTheSystemWhileAHandOverArrivesTheSenderIsToldSo) {
     auto send = [&] {
         return SendMessageW(window(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&message));
     };
-    // Answered, its paths on their way in a message of their own, then the close box.
-    EXPECT_EQ(send(), kHandOverTaken);
+    // Room held for the sender, then the close box before it confirms.
+    const LRESULT held = send();
+    ASSERT_GT(held, kHandOverHeld);
     SendMessageW(window(), WM_CLOSE, 0, 0);
     EXPECT_EQ(window(), nullptr);
     EXPECT_FALSE(form_.form().Loaded());
+    EXPECT_FALSE(form_.form().TakeHandOver(static_cast<HandOverTicket>(held - kHandOverHeld)));
     Pump();
     EXPECT_EQ(form_.ListCount(), 0);
     // The form refuses what comes after, whoever asks.
