@@ -11,6 +11,8 @@
 #include <unistd.h>
 #include <QApplication>
 #include <QProcess>
+#include <QTimer>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -69,6 +71,20 @@ public:
     std::vector<std::string> otherMessages;
 };
 
+// The real form, with the task bar's updates counted.
+class BenchForm : public doredaviro::qt::QtForm {
+public:
+    using QtForm::QtForm;
+    void TaskbarProgress(int ended, int started) override {
+        ++taskbarUpdates;
+        QtForm::TaskbarProgress(ended, started);
+    }
+    int taskbarUpdates = 0;
+};
+
+// While the archivers end: the longest the event loop was kept from a timer due every 5 ms.
+double worstLoopDelayMs = 0;
+
 std::vector<std::string> MakePaths(int count) {
     static const char* const kFolders[] = {
         "/home/hanako/Documents/Reports/2023-Q4",
@@ -88,8 +104,7 @@ double PerSecond(int launches, Clock::duration d) {
     return launches / std::chrono::duration<double>(d).count();
 }
 
-double Program(BenchSystem& system, doredaviro::qt::QtForm& form,
-               const std::vector<std::string>& paths) {
+double Program(BenchSystem& system, BenchForm& form, const std::vector<std::string>& paths) {
     form.form().lstFileList_OLEDragDrop(paths);
     if (form.ListCount() != kRows) Fail("the queue did not take the rows");
     QCoreApplication::processEvents();
@@ -101,11 +116,26 @@ double Program(BenchSystem& system, doredaviro::qt::QtForm& form,
         Fail("Execute did not start every row");
     }
     const double rate = PerSecond(kRows, system.waitShown - t0);
-    // Reaped by the program's own event loop, outside the clock.
+    // Reaped by the program's own event loop, outside the clock, while a timer measures how
+    // late the loop comes round.
+    form.taskbarUpdates = 0;
+    worstLoopDelayMs = 0;
+    auto last = Clock::now();
+    QTimer probe;
+    probe.setTimerType(Qt::PreciseTimer);
+    probe.setInterval(5);
+    QObject::connect(&probe, &QTimer::timeout, [&last] {
+        const auto now = Clock::now();
+        const double late = std::chrono::duration<double, std::milli>(now - last).count() - 5;
+        worstLoopDelayMs = std::max(worstLoopDelayMs, late);
+        last = now;
+    });
+    probe.start();
     const auto limit = Clock::now() + std::chrono::seconds(30);
     while (form.form().RunningArchivers() > 0 && Clock::now() < limit) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     }
+    probe.stop();
     if (form.form().RunningArchivers() > 0) Fail("the archivers were not all reaped");
     return rate;
 }
@@ -176,7 +206,7 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zivev+Korvu"));
     BenchSystem system;
-    doredaviro::qt::QtForm form(system);
+    BenchForm form(system);
     if (!form.Load()) Fail("the program's start-up checks failed");
     form.Show();
     for (int i = 0; i < 50; ++i) QCoreApplication::processEvents();
@@ -200,6 +230,8 @@ int main(int argc, char* argv[]) {
             switch ((r + k) % 3) {
                 case 0:
                     Sample("exec.program", Program(system, form, paths));
+                    Sample("exec.ending.taskbar_updates", form.taskbarUpdates);
+                    Sample("exec.ending.worst_loop_delay_ms", worstLoopDelayMs);
                     break;
                 case 1:
                     Sample("exec.bare", Bare(paths));

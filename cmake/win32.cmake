@@ -25,7 +25,7 @@ add_library(doredaviro_win32 STATIC
 target_include_directories(doredaviro_win32 PUBLIC src)
 target_compile_definitions(doredaviro_win32 PUBLIC ${DOREDAVIRO_WIN32_DEFINITIONS})
 target_link_libraries(doredaviro_win32 PUBLIC doredaviro_core doredaviro_ini_win32 comctl32 shell32
-                                              ole32 gdi32 user32
+                                              ole32 uuid gdi32 user32
                                        PRIVATE doredaviro_warnings)
 
 # The icon, drawn from the same picture as the Linux build's.

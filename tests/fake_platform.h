@@ -57,6 +57,14 @@ public:
     std::function<void()> onPump;  // runs inside each PumpEvents
     long long clock = 0;
     long long lastProcess = 0;  // the process number the last started launch got
+    bool active = true;
+    std::vector<std::pair<int, int>> taskbar;  // each TaskbarProgress
+    struct Notice {
+        std::string title, text;
+        bool failure;
+    };
+    std::vector<Notice> notices;
+    std::vector<int> ticks;  // each RequestTick's delay
     int ends = 0;
     int endStatus = -1;
     std::vector<std::vector<std::string>> handedOver;  // each HandOverToRunningCopy's paths
@@ -95,6 +103,12 @@ public:
     void ShowProgress(int done, int total) override;
     void HideProgress() override { log.push_back("HideProgress"); }
     void PumpEvents() override;
+    void TaskbarProgress(int ended, int started) override { taskbar.emplace_back(ended, started); }
+    void Notify(const std::string& title, const std::string& text, bool failure) override {
+        notices.push_back({title, text, failure});
+    }
+    bool IsActive() override { return active; }
+    void RequestTick(int ms) override { ticks.push_back(ms); }
 };
 
 }  // namespace doredaviro::testing

@@ -353,6 +353,106 @@ TEST_F(WindowTest, EveryWayOfClosingRunsTheSameCloseAndTakesNothingAfter) {
     }
 }
 
+// --- When the archivers end ---
+
+class ArchiversTest : public WindowTest {
+protected:
+    // Execute over `paths`, each archiver started as process 1, 2, ... in order.
+    void Run(const Rows& paths) {
+        fake_.rows = paths;
+        form_.cmdExec_Click();
+    }
+    void After(long long ms) { fake_.clock += ms; }
+};
+
+TEST_F(ArchiversTest, EndingInAnyOrderCountsOnceAndTellsOnceAtTheEnd) {
+    Run({"/a", "/b", "/c"});
+    EXPECT_EQ(fake_.taskbar, (std::vector<std::pair<int, int>>{{0, 3}}));
+    After(5000);
+    form_.ArchiverEnded(3, true);
+    form_.ArchiverEnded(1, false);
+    form_.ArchiverEnded(1, false);   // told twice
+    form_.ArchiverEnded(99, false);  // not one of ours
+    EXPECT_TRUE(fake_.notices.empty());
+    form_.ArchiverEnded(2, true);
+    // The last to end: the task bar clears, and one notice names the failure.
+    EXPECT_EQ(fake_.taskbar.back(), std::make_pair(0, 0));
+    ASSERT_EQ(fake_.notices.size(), 1u);
+    EXPECT_EQ(fake_.notices[0].title, "+Korvuの処理が終わりました");
+    EXPECT_EQ(fake_.notices[0].text, "3件のうち1件が失敗しました。\n/a");
+    EXPECT_TRUE(fake_.notices[0].failure);
+}
+
+TEST_F(ArchiversTest, FailuresNameTheFirstTwoAndCountTheRest) {
+    Run({"/4\xff", "/3", "/2", "/1"});
+    After(5000);
+    for (long long p : {1, 2, 3, 4}) form_.ArchiverEnded(p, false);
+    ASSERT_EQ(fake_.notices.size(), 1u);
+    // In the order they ended. A name that is no UTF-8 is shown, not sent raw.
+    EXPECT_EQ(fake_.notices[0].text, "4件のうち4件が失敗しました。\n/4\xef\xbf\xbd\n/3\nほか2件");
+}
+
+TEST_F(ArchiversTest, ASuccessIsToldOnlyToSomeoneElsewhereAndAShortRunNotAtAll) {
+    Run({"/a"});
+    After(5000);
+    form_.ArchiverEnded(1, true);
+    EXPECT_TRUE(fake_.notices.empty());  // the window is active
+
+    fake_.active = false;
+    Run({"/b", "/c"});
+    After(5000);
+    form_.ArchiverEnded(2, true);
+    form_.ArchiverEnded(3, true);
+    ASSERT_EQ(fake_.notices.size(), 1u);
+    EXPECT_EQ(fake_.notices[0].text, "2件の処理が終わりました。");
+    EXPECT_FALSE(fake_.notices[0].failure);
+
+    Run({"/quick"});
+    After(1000);
+    form_.ArchiverEnded(4, false);
+    EXPECT_EQ(fake_.notices.size(), 1u);
+    EXPECT_EQ(fake_.taskbar.back(), std::make_pair(0, 0));
+}
+
+TEST_F(ArchiversTest, ABatchWhileOthersRunJoinsTheirRun) {
+    Run({"/a", "/b"});
+    After(2000);
+    form_.ArchiverEnded(1, true);
+    Run({"/c"});
+    EXPECT_EQ(fake_.taskbar.back(), std::make_pair(1, 3));
+    After(2000);
+    form_.ArchiverEnded(3, false);
+    form_.ArchiverEnded(2, true);
+    ASSERT_EQ(fake_.notices.size(), 1u);
+    EXPECT_EQ(fake_.notices[0].text, "3件のうち1件が失敗しました。\n/c");
+}
+
+TEST_F(ArchiversTest, ManyEndingAtOnceUpdateTheTaskBarAFewTimesASecond) {
+    Run(Rows(2000, "/p"));
+    fake_.taskbar.clear();
+    for (long long p = 1; p <= 1999; ++p) {
+        if (p % 100 == 0) After(50);  // 2000 ends within a second
+        form_.ArchiverEnded(p, true);
+    }
+    EXPECT_LE(fake_.taskbar.size(), 5u);
+    // A change held back is shown when the tick it asked for comes.
+    ASSERT_FALSE(fake_.ticks.empty());
+    form_.Tick();
+    EXPECT_EQ(fake_.taskbar.back(), std::make_pair(1999, 2000));
+}
+
+TEST_F(ArchiversTest, AfterTheWindowClosesNothingIsShownAndNothingWaits) {
+    Run({"/a", "/b"});
+    After(5000);
+    form_.Form_KeyDown(Key::F4);
+    EXPECT_EQ(fake_.unloads, 1);  // closing did not wait for them
+    const auto taskbar = fake_.taskbar.size();
+    form_.ArchiverEnded(1, false);
+    form_.ArchiverEnded(2, false);
+    EXPECT_TRUE(fake_.notices.empty());
+    EXPECT_EQ(fake_.taskbar.size(), taskbar);
+}
+
 TEST_F(WindowTest, FunctionKeysWorkTheButtons) {
     fake_.rows = {"only"};
     form_.Form_KeyDown(Key::F1);

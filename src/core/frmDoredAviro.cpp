@@ -5,6 +5,7 @@
 #include "layout.h"
 #include "paths.h"
 #include "texts.h"
+#include "utf.h"
 
 namespace doredaviro {
 
@@ -199,9 +200,70 @@ void frmDoredAviro::chkWinPos_Click() {
     view_.SetAlwaysOnTop(view_.GetCheckState(Control::chkWinPos) == CheckState::Checked);
 }
 
+namespace {
+
+std::string Fill(std::string text, int n, int m) {
+    for (const auto& [key, value] : {std::pair{"{n}", n}, std::pair{"{m}", m}}) {
+        for (auto at = text.find(key); at != std::string::npos; at = text.find(key)) {
+            text.replace(at, 3, std::to_string(value));
+        }
+    }
+    return text;
+}
+
+}  // namespace
+
 void frmDoredAviro::ArchiverEnded(long long process, bool succeeded) {
-    (void)succeeded;
-    running_.erase(process);
+    const auto it = running_.find(process);
+    if (it == running_.end()) return;
+    ++run_.ended;
+    if (!succeeded) {
+        ++run_.failed;
+        if (run_.firstFailed.size() < 2) run_.firstFailed.push_back(utf::Displayable(it->second));
+    }
+    running_.erase(it);
+    if (!running_.empty()) {
+        ShowRunProgress(false);
+        return;
+    }
+    const Run run = std::move(run_);
+    run_ = {};
+    // Once the window has closed, nothing more is shown: the archivers were left
+    // to run by themselves.
+    if (!loaded_) return;
+    view_.TaskbarProgress(run.ended, run.started);
+    view_.TaskbarProgress(0, 0);
+    if (system_.Milliseconds() - run.since < kNoticeAfterMs) return;
+    if (run.failed == 0) {
+        // All went well: worth a word only to someone working elsewhere.
+        if (!view_.IsActive()) {
+            view_.Notify(text::kNoticeTitle, Fill(text::kNoticeAllDone, run.ended, 0), false);
+        }
+        return;
+    }
+    std::string body = Fill(text::kNoticeFailed, run.ended, run.failed);
+    for (const std::string& path : run.firstFailed) body += "\n" + path;
+    const int more = run.failed - static_cast<int>(run.firstFailed.size());
+    if (more > 0) body += "\n" + Fill(text::kNoticeMoreFailed, 0, more);
+    view_.Notify(text::kNoticeTitle, body, true);
+}
+
+void frmDoredAviro::ShowRunProgress(bool now) {
+    if (!loaded_ || running_.empty()) return;
+    const long long time = system_.Milliseconds();
+    const long long wait = lastTaskbar_ + kTaskbarIntervalMs - time;
+    if (now || wait <= 0) {
+        lastTaskbar_ = time;
+        view_.TaskbarProgress(run_.ended, run_.started);
+    } else if (!tickRequested_) {
+        tickRequested_ = true;
+        view_.RequestTick(static_cast<int>(wait));
+    }
+}
+
+void frmDoredAviro::Tick() {
+    tickRequested_ = false;
+    ShowRunProgress(true);
 }
 
 void frmDoredAviro::Execute() {
@@ -224,7 +286,10 @@ void frmDoredAviro::Execute() {
                 if (result.started) {
                     launched[static_cast<std::size_t>(i)] = 1;
                     ++started;
-                    if (result.process != 0) running_[result.process] = path;
+                    if (result.process != 0 && running_.emplace(result.process, path).second) {
+                        if (run_.started == 0) run_.since = start;
+                        ++run_.started;
+                    }
                 }
                 // Selecting and scrolling for every row would cost more than the
                 // launch: the row being started shows at each repaint.
@@ -241,6 +306,7 @@ void frmDoredAviro::Execute() {
             }
             view_.ListSelect(total - 1);
             if (progressShown) view_.HideProgress();
+            ShowRunProgress(true);
 
             if (started > 0) {
                 system_.MsgBox(text::kPleaseWait, MessageStyle::Information, text::kCaption);

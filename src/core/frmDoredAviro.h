@@ -19,6 +19,10 @@ constexpr int kMaxRows = 32767;
 // before a progress bar shows: a short batch never flashes one.
 constexpr long long kPumpIntervalMs = 16;
 constexpr long long kProgressDelayMs = 500;
+// The task bar's progress changes at most this often, however fast archivers end;
+// a run shorter than kNoticeAfterMs ends without a notice.
+constexpr long long kTaskbarIntervalMs = 250;
+constexpr long long kNoticeAfterMs = 3000;
 
 using HandOverTicket = unsigned long long;
 
@@ -84,8 +88,11 @@ public:
     void chkWinPos_Click();
 
     // An archiver this window started has ended; `succeeded` when it exited with
-    // status 0. Closing never waits for them.
+    // status 0. Closing never waits for them. When the last one running ends,
+    // after a run of some seconds, a notice says how many ended and failed.
     void ArchiverEnded(long long process, bool succeeded);
+    // What RequestTick asked for.
+    void Tick();
     // Archivers started here that have not ended yet, as far as the front end tells.
     int RunningArchivers() const { return static_cast<int>(running_.size()); }
 
@@ -121,7 +128,20 @@ private:
     std::deque<Waiting> waiting_;
     std::size_t waitingRows_ = 0;
     HandOverTicket lastTicket_ = 0;
+    // Archivers running and ended since none ran, for the task bar and the notice.
+    struct Run {
+        long long since = 0;
+        int started = 0;
+        int ended = 0;
+        int failed = 0;
+        std::vector<std::string> firstFailed;  // the first two paths
+    };
+    void ShowRunProgress(bool now);
+
     std::map<long long, std::string> running_;  // process → the path it was given
+    Run run_;
+    long long lastTaskbar_ = 0;
+    bool tickRequested_ = false;
     std::vector<std::string> commandLine_;
 };
 

@@ -96,6 +96,18 @@ public:
     // Lets the window repaint and take what other processes sent, but no click
     // or key: those wait until the running command is done.
     virtual void PumpEvents() = 0;
+
+    // Archivers started here: `ended` of `started` have ended. (0, 0) when none
+    // runs: the task bar shows no progress.
+    virtual void TaskbarProgress(int ended, int started) = 0;
+    // A notice from the desktop, outside the window; `failure` when something
+    // went wrong. Where the desktop has no way to show one, nothing happens.
+    virtual void Notify(const std::string& title, const std::string& text, bool failure) = 0;
+    // True while the window is the one the user works in.
+    virtual bool IsActive() = 0;
+    // Calls the form's Tick once, about `ms` from now; a request while one waits
+    // changes nothing.
+    virtual void RequestTick(int ms) = 0;
 };
 
 }  // namespace doredaviro

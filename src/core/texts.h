@@ -32,4 +32,10 @@ inline constexpr char kLblF4[] = "Ｆ４";
 inline constexpr char kCmdExec[] = "実　行";
 inline constexpr char kCmdClose[] = "閉じる";
 
+// The notice when every archiver this copy started has ended; {n} and {m} are counts.
+inline constexpr char kNoticeTitle[] = "+Korvuの処理が終わりました";
+inline constexpr char kNoticeAllDone[] = "{n}件の処理が終わりました。";
+inline constexpr char kNoticeFailed[] = "{n}件のうち{m}件が失敗しました。";
+inline constexpr char kNoticeMoreFailed[] = "ほか{m}件";
+
 }  // namespace doredaviro::text

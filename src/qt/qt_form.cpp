@@ -7,6 +7,7 @@
 
 #include "posix/hand_over.h"
 #include "posix/instance_lock.h"
+#include "qt/desktop_notices.h"
 #include "qt/hand_over_server.h"
 #include "qt/main_window.h"
 #include "qt/qt_system.h"
@@ -18,7 +19,11 @@ QtForm::QtForm(QtSystem& system)
     : system_(system),
       form_(system, *this),
       window_(std::make_unique<MainWindow>(form_)),
-      handOver_(std::make_unique<HandOverServer>(form_)) {
+      handOver_(std::make_unique<HandOverServer>(form_)),
+      desktop_(std::make_unique<DesktopNotices>()),
+      tick_(std::make_unique<QTimer>()) {
+    tick_->setSingleShot(true);
+    QObject::connect(tick_.get(), &QTimer::timeout, [this] { form_.Tick(); });
     system_.OnArchiverEnded(
         [this](long long process, bool succeeded) { form_.ArchiverEnded(process, succeeded); });
 }
@@ -132,6 +137,18 @@ void QtForm::ListRemove(int first, int count) { window_->model().remove(first, c
 void QtForm::ShowProgress(int done, int total) { window_->showProgress(done, total); }
 
 void QtForm::HideProgress() { window_->hideProgress(); }
+
+void QtForm::TaskbarProgress(int ended, int started) { desktop_->Progress(ended, started); }
+
+void QtForm::Notify(const std::string& title, const std::string& text, bool failure) {
+    desktop_->Notify(QString::fromStdString(title), QString::fromStdString(text), failure);
+}
+
+bool QtForm::IsActive() { return window_->isActiveWindow(); }
+
+void QtForm::RequestTick(int ms) {
+    if (!tick_->isActive()) tick_->start(ms);
+}
 
 void QtForm::PumpEvents() { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QTimer>
 #include <memory>
 
 #include "core/frmDoredAviro.h"
@@ -7,6 +8,7 @@
 
 namespace doredaviro::qt {
 
+class DesktopNotices;
 class HandOverServer;
 class MainWindow;
 class QtSystem;
@@ -46,6 +48,10 @@ public:
     void ShowProgress(int done, int total) override;
     void HideProgress() override;
     void PumpEvents() override;
+    void TaskbarProgress(int ended, int started) override;
+    void Notify(const std::string& title, const std::string& text, bool failure) override;
+    bool IsActive() override;
+    void RequestTick(int ms) override;
 
 private:
     QtSystem& system_;
@@ -53,6 +59,8 @@ private:
     frmDoredAviro form_;
     std::unique_ptr<MainWindow> window_;
     std::unique_ptr<HandOverServer> handOver_;
+    std::unique_ptr<DesktopNotices> desktop_;
+    std::unique_ptr<QTimer> tick_;
 };
 
 }  // namespace doredaviro::qt

@@ -26,6 +26,7 @@ namespace {
 constexpr int kFirstControlId = 100;  // clear of IDOK and IDCANCEL
 constexpr UINT kHandOverArrivedMessage = WM_APP + 3;
 constexpr UINT_PTR kHoldTimer = 1;
+constexpr UINT_PTR kTickTimer = 2;
 constexpr WORD kIconId = 1;
 constexpr DWORD kWindowStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
 const COLORREF kFormColour = RGB(192, 192, 255);
@@ -319,6 +320,12 @@ LRESULT MainWindow::TakeHandOver(const COPYDATASTRUCT& data) {
     return kHandOverHeld + static_cast<LRESULT>(ticket);
 }
 
+void MainWindow::RequestTick(int ms) {
+    if (!window_ || tickRequested_) return;
+    tickRequested_ =
+        SetTimer(window_, kTickTimer, static_cast<UINT>(std::max(ms, 1)), nullptr) != 0;
+}
+
 void MainWindow::GiveBackExpiredHolds() {
     const ULONGLONG now = GetTickCount64();
     for (auto it = held_.begin(); it != held_.end();) {
@@ -454,6 +461,11 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         case WM_TIMER:
             if (wParam == kHoldTimer) GiveBackExpiredHolds();
+            if (wParam == kTickTimer) {
+                KillTimer(window_, kTickTimer);
+                tickRequested_ = false;
+                form_.Tick();
+            }
             return 0;
         case Win32System::kArchiverEndedMessage:
             if (onArchiverEnded_) onArchiverEnded_(static_cast<long long>(wParam));

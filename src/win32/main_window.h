@@ -41,6 +41,8 @@ public:
     HWND control(Control c) const;
     HWND progress() const { return progress_; }
     QueueList& list() { return list_; }
+    // Calls the form's Tick once, about `ms` from now, unless a call already waits.
+    void RequestTick(int ms);
     // Told of each ended archiver's number, from the message loop.
     void OnArchiverEnded(std::function<void(long long)> handler) {
         onArchiverEnded_ = std::move(handler);
@@ -75,6 +77,7 @@ private:
     unsigned dpi_ = 96;
     bool shown_ = false;
     bool running_ = false;
+    bool tickRequested_ = false;
     std::function<void(long long)> onArchiverEnded_;
     // Hand-overs whose senders have room but have not confirmed yet, and since when.
     std::map<unsigned long long, ULONGLONG> held_;

@@ -2,6 +2,12 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+#include <iterator>
+
+#include "core/texts.h"
+#include "win32/text.h"
+
 #include "win32/twips.h"
 #include "win32/win32_system.h"
 
@@ -104,6 +110,65 @@ void Win32Form::HideProgress() {
         if (label) ShowWindow(label, SW_SHOW);
     }
 }
+
+Win32Form::~Win32Form() {
+    // The icon goes with the program; a balloon of a program gone would mislead.
+    if (noticeAdded_) Shell_NotifyIconW(NIM_DELETE, &notice_);
+    if (taskbar_) taskbar_->Release();
+}
+
+void Win32Form::TaskbarProgress(int ended, int started) {
+    HWND window = window_.handle();
+    if (!window) return;
+    if (!taskbarTried_) {
+        taskbarTried_ = true;
+        // Missing before Windows 7 and in some shells: then the task bar shows nothing.
+        void* list = nullptr;
+        if (SUCCEEDED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER,
+                                       IID_ITaskbarList3, &list))) {
+            taskbar_ = static_cast<ITaskbarList3*>(list);
+            if (FAILED(taskbar_->HrInit())) {
+                taskbar_->Release();
+                taskbar_ = nullptr;
+            }
+        }
+    }
+    if (!taskbar_) return;
+    if (started <= 0) {
+        taskbar_->SetProgressState(window, TBPF_NOPROGRESS);
+        return;
+    }
+    taskbar_->SetProgressState(window, TBPF_NORMAL);
+    taskbar_->SetProgressValue(window, static_cast<ULONGLONG>(ended),
+                               static_cast<ULONGLONG>(started));
+}
+
+void Win32Form::Notify(const std::string& title, const std::string& text, bool failure) {
+    HWND window = window_.handle();
+    if (!window) return;
+    notice_.cbSize = sizeof notice_;
+    notice_.hWnd = window;
+    notice_.uID = 1;
+    notice_.uFlags = NIF_INFO | NIF_ICON | NIF_TIP;
+    notice_.hIcon = reinterpret_cast<HICON>(GetClassLongPtrW(window, GCLP_HICONSM));
+    // The shell's fields are fixed in size: longer text is cut, never overrun.
+    const auto put = [](wchar_t* field, std::size_t size, const std::string& value) {
+        const std::wstring wide = Widen(value);
+        const std::size_t n = std::min(wide.size(), size - 1);
+        wide.copy(field, n);
+        field[n] = L'\0';
+    };
+    put(notice_.szTip, std::size(notice_.szTip), text::kCaption);
+    put(notice_.szInfoTitle, std::size(notice_.szInfoTitle), title);
+    put(notice_.szInfo, std::size(notice_.szInfo), text);
+    notice_.dwInfoFlags = failure ? NIIF_WARNING : NIIF_INFO;
+    noticeShown_ = Shell_NotifyIconW(noticeAdded_ ? NIM_MODIFY : NIM_ADD, &notice_) != FALSE;
+    if (!noticeAdded_ && noticeShown_) noticeAdded_ = true;
+}
+
+bool Win32Form::IsActive() { return window_.handle() && GetForegroundWindow() == window_.handle(); }
+
+void Win32Form::RequestTick(int ms) { window_.RequestTick(ms); }
 
 void Win32Form::PumpEvents() {
     // Paint only; messages other programs send are taken inside PeekMessage anyway.

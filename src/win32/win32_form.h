@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <shellapi.h>
+#include <shobjidl.h>
+
 #include "core/frmDoredAviro.h"
 #include "core/platform.h"
 #include "win32/main_window.h"
@@ -43,12 +46,29 @@ public:
     void ShowProgress(int done, int total) override;
     void HideProgress() override;
     void PumpEvents() override;
+    void TaskbarProgress(int ended, int started) override;
+    void Notify(const std::string& title, const std::string& text, bool failure) override;
+    bool IsActive() override;
+    void RequestTick(int ms) override;
+
+    // The balloon the notification area was last given, as the shell took it; true when it
+    // was accepted.
+    const NOTIFYICONDATAW& lastNotice() const { return notice_; }
+    bool noticeShown() const { return noticeShown_; }
 
 private:
     Win32System& system_;
     // The window calls the handlers, so it is made after them and goes first.
     frmDoredAviro form_;
     MainWindow window_;
+    ITaskbarList3* taskbar_ = nullptr;
+    bool taskbarTried_ = false;
+    NOTIFYICONDATAW notice_{};
+    bool noticeAdded_ = false;
+    bool noticeShown_ = false;
+
+public:
+    ~Win32Form() override;
 };
 
 }  // namespace doredaviro::win32

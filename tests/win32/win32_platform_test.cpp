@@ -441,6 +441,29 @@ TEST_F(WindowTest, ClosedByTheSystemWhileAHandOverArrivesTheSenderIsToldSo) {
     EXPECT_EQ(form_.form().OfferHandOver({"C:\\later.txt"}), 0u);
 }
 
+TEST_F(WindowTest, TheDesktopHearsOfEndedArchiversWithoutTheWindowChanging) {
+    form_.window().ShowCentered(SW_SHOWNOACTIVATE);
+    RECT before{}, after{};
+    GetWindowRect(window(), &before);
+    // With or without the task bar's interface (Wine may lack it), progress never fails.
+    form_.TaskbarProgress(1, 3);
+    form_.TaskbarProgress(3, 3);
+    form_.TaskbarProgress(0, 0);
+    // The balloon's text is the form's, cut to what the notification area holds.
+    const std::string longPath = "C:\\" + std::string(400, 'x');
+    form_.Notify(text::kNoticeTitle, "3件のうち1件が失敗しました。\n" + longPath, true);
+    const NOTIFYICONDATAW& notice = form_.lastNotice();
+    EXPECT_EQ(std::wstring(notice.szInfoTitle), Widen(text::kNoticeTitle));
+    const std::wstring shown = notice.szInfo;
+    EXPECT_EQ(shown.substr(0, 16), Widen("3件のうち1件が失敗しました。\n"));
+    EXPECT_EQ(shown.size(), std::size(notice.szInfo) - 1);
+    EXPECT_EQ(notice.dwInfoFlags, static_cast<DWORD>(NIIF_WARNING));
+    EXPECT_EQ(notice.hWnd, window());
+    GetWindowRect(window(), &after);
+    EXPECT_TRUE(EqualRect(&before, &after));
+    EXPECT_EQ(form_.ListCount(), 0);
+}
+
 TEST_F(WindowTest, AnArchiverThatGoesMidBatchIsTheProgramsOwnFailedLaunch) {
     TempDir dir;
     const std::string archiver = dir.file("korvu.exe");
