@@ -32,4 +32,7 @@ inline constexpr char kLblF4[] = "Ｆ４";
 inline constexpr char kCmdExec[] = "実　行";
 inline constexpr char kCmdClose[] = "閉じる";
 
+// Heard through assistive technology only.
+inline constexpr char kProgressName[] = "+Korvu起動の進行状況";
+
 }  // namespace doredaviro::text
