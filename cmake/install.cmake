@@ -18,9 +18,12 @@ if(DOREDAVIRO_SETTINGS_DIR)
   endif()
   set(DOREDAVIRO_SETTINGS_FILE "${DOREDAVIRO_SETTINGS_DIR}/${ini_name}")
   set(DOREDAVIRO_SETTINGS_LINK_NOTE "; here that is a link to \\%${DOREDAVIRO_SETTINGS_FILE}")
+  set(DOREDAVIRO_SETTINGS_LINK_NOTE_JA
+      "（ここでは \\%${DOREDAVIRO_SETTINGS_FILE} へのリンクです）")
 else()
   set(DOREDAVIRO_SETTINGS_FILE "${DOREDAVIRO_INSTALL_BIN}/${ini_name}")
   set(DOREDAVIRO_SETTINGS_LINK_NOTE "")
+  set(DOREDAVIRO_SETTINGS_LINK_NOTE_JA "")
 endif()
 
 install(TARGETS zivev_korvu korvu_sample RUNTIME DESTINATION "${DOREDAVIRO_INSTALL_DIR}")
@@ -81,6 +84,9 @@ install(FILES "${icon_png}" DESTINATION "${CMAKE_INSTALL_DATADIR}/icons/hicolor/
 foreach(page Zivev+Korvu korvu-sample)
   configure_file(dist/man/${page}.1.in "${CMAKE_CURRENT_BINARY_DIR}/man/${page}.1" @ONLY)
   install(FILES "${CMAKE_CURRENT_BINARY_DIR}/man/${page}.1" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
+  configure_file(dist/man/ja/${page}.1.in "${CMAKE_CURRENT_BINARY_DIR}/man/ja/${page}.1" @ONLY)
+  install(FILES "${CMAKE_CURRENT_BINARY_DIR}/man/ja/${page}.1"
+          DESTINATION "${CMAKE_INSTALL_MANDIR}/ja/man1")
 endforeach()
 unset(ini_name)
 unset(bin_to_program)

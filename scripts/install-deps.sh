@@ -7,7 +7,8 @@ linux=(cmake make g++ pkg-config qt6-base-dev libgl-dev libqt6svg6 libarchive-de
        librsvg2-bin fonts-ipafont-gothic)
 test=(libgtest-dev libgmock-dev clang-format xvfb xauth xdotool x11-utils wmctrl openbox
       dbus-daemon dbus-session-bus-common
-      imagemagick libarchive-tools desktop-file-utils appstream file man-db procps)
+      imagemagick libarchive-tools desktop-file-utils appstream file man-db procps
+      xclip python3-pyatspi at-spi2-core dbus-bin)
 win=(cmake make g++ googletest wine wine64 g++-mingw-w64-x86-64 g++-mingw-w64-i686
      binutils-mingw-w64-x86-64 libx11-dev xvfb xauth xdotool x11-utils imagemagick
      libmagickcore-6.q16-6-extra nsis fonts-ipafont-gothic locales)

@@ -102,6 +102,23 @@ TEST(UriListTest, DecodesLocalFilesToTheirBytes) {
     EXPECT_TRUE(posix::LocalPathsFromUriList("\r\n\r\n").empty());
 }
 
+TEST(UriListTest, CopiedFilesAreTheListAfterTheirAction) {
+    const std::vector<std::string> both = {"/home/u/a b", "/home/u/\xff"};
+    EXPECT_EQ(posix::LocalPathsFromCopiedFiles("copy\nfile:///home/u/a%20b\nfile:///home/u/%FF"),
+              both);
+    EXPECT_EQ(
+        posix::LocalPathsFromCopiedFiles("cut\r\nfile:///home/u/a%20b\r\nfile:///home/u/%FF\r\n"),
+        both);
+    // A file named like an action is a path like any other once the action is read.
+    EXPECT_EQ(posix::LocalPathsFromCopiedFiles("copy\nfile:///copy"),
+              std::vector<std::string>{"/copy"});
+    // Without a known action first it is some other text, not copied files.
+    EXPECT_TRUE(posix::LocalPathsFromCopiedFiles("file:///home/u/a\nfile:///home/u/b").empty());
+    EXPECT_TRUE(posix::LocalPathsFromCopiedFiles("move\nfile:///home/u/a").empty());
+    EXPECT_TRUE(posix::LocalPathsFromCopiedFiles("copy").empty());
+    EXPECT_TRUE(posix::LocalPathsFromCopiedFiles("").empty());
+}
+
 // Starts the lock probe as its own process; its pid, and its output as a pipe.
 struct Probe {
     pid_t pid = -1;

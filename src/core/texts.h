@@ -38,4 +38,7 @@ inline constexpr char kNoticeAllDone[] = "{n}件の処理が終わりました�
 inline constexpr char kNoticeFailed[] = "{n}件のうち{m}件が失敗しました。";
 inline constexpr char kNoticeMoreFailed[] = "ほか{m}件";
 
+// Heard through assistive technology only.
+inline constexpr char kProgressName[] = "+Korvu起動の進行状況";
+
 }  // namespace doredaviro::text

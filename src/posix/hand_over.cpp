@@ -153,6 +153,10 @@ public:
         }
         if (Set(path)) return;
         const auto slash = path.rfind('/');
+        if (slash == std::string::npos) {
+            errno = ENAMETOOLONG;
+            return;
+        }
         const std::string folder = slash == 0 ? "/" : path.substr(0, slash);
         folder_ = open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
         if (folder_ < 0) return;

@@ -71,4 +71,11 @@ std::vector<std::string> LocalPathsFromUriList(const std::string& uriList) {
     return paths;
 }
 
+std::vector<std::string> LocalPathsFromCopiedFiles(const std::string& copiedFiles) {
+    const auto end = copiedFiles.find_first_of("\r\n");
+    const std::string action = copiedFiles.substr(0, end);
+    if (end == std::string::npos || (action != "copy" && action != "cut")) return {};
+    return LocalPathsFromUriList(copiedFiles.substr(end + 1));
+}
+
 }  // namespace doredaviro::posix

@@ -10,4 +10,8 @@ namespace doredaviro::posix {
 // another host are left out.
 std::vector<std::string> LocalPathsFromUriList(const std::string& uriList);
 
+// The same for files copied in a file manager (x-special/gnome-copied-files):
+// a first line "copy" or "cut", then the URLs. Anything else gives no paths.
+std::vector<std::string> LocalPathsFromCopiedFiles(const std::string& copiedFiles);
+
 }  // namespace doredaviro::posix

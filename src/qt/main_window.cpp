@@ -18,6 +18,7 @@
 #include "core/frmDoredAviro.h"
 #include "core/texts.h"
 #include "posix/uri_list.h"
+#include "qt/assistive.h"
 #include "qt/paint_threads.h"
 #include "qt/qt_system.h"
 #include "qt/twips.h"
@@ -117,6 +118,8 @@ MainWindow::MainWindow(frmDoredAviro& form)
       cmdExec_(new QPushButton(QString::fromUtf8(text::kCmdExec), this)),
       cmdClose_(new QPushButton(QString::fromUtf8(text::kCmdClose), this)),
       progress_(new QProgressBar(this)) {
+    // Before anything is announced: an announcement fixes the window's role.
+    AnnounceAsFrame(this);
     setWindowTitle(QString::fromUtf8(text::kCaption));
     setFont(GothicFont(false));
     const QColor background(192, 192, 255);
@@ -144,6 +147,11 @@ MainWindow::MainWindow(frmDoredAviro& form)
     progress_->setGeometry(lblMsg_->geometry().adjusted(0, 0, 0, 2));
     progress_->setTextVisible(true);
     progress_->hide();
+
+    // Named for assistive technology: the list by the label above it.
+    lblMsg_->setBuddy(list_);
+    list_->setAccessibleName(lblMsg_->text());
+    progress_->setAccessibleName(QString::fromUtf8(text::kProgressName));
 
     setTabOrder(chkWinPos_, list_);
     setTabOrder(list_, cmdExec_);
@@ -222,6 +230,12 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
         QWidget* first = focusWidget() ? focusWidget() : this;
         if (watched == first) {
             auto* key = static_cast<QKeyEvent*>(event);
+            // Files copied in a file manager go in as one drop; other text is ignored.
+            if (IsPasteKey(*key)) {
+                const std::vector<std::string> paths = CopiedPathsOnClipboard();
+                if (!paths.empty()) form_.lstFileList_OLEDragDrop(paths);
+                return true;
+            }
             form_.Form_KeyDown(KeyOf(key->key()));
         }
     }

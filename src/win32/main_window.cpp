@@ -10,6 +10,7 @@
 
 #include "core/frmDoredAviro.h"
 #include "core/texts.h"
+#include "win32/accessible.h"
 #include "win32/hand_over.h"
 #include "win32/text.h"
 #include "win32/twips.h"
@@ -75,6 +76,26 @@ RECT ChildRect(HWND parent, HWND child) {
 bool IsTabKey(const MSG& msg) {
     return (msg.message == WM_KEYDOWN || msg.message == WM_KEYUP || msg.message == WM_CHAR) &&
            msg.wParam == VK_TAB;
+}
+
+bool Held(int virtualKey) { return GetKeyState(virtualKey) < 0; }
+
+// Ctrl+V or Shift+Insert, as every Windows program pastes.
+bool IsPasteKey(WPARAM virtualKey) {
+    if (Held(VK_MENU)) return false;
+    return (virtualKey == 'V' && Held(VK_CONTROL) && !Held(VK_SHIFT)) ||
+           (virtualKey == VK_INSERT && Held(VK_SHIFT) && !Held(VK_CONTROL));
+}
+
+// Where a control goes among its siblings: in the tab order, but the instruction label just
+// before the list, since Windows names a list after the label before it.
+int WindowOrder(const ControlDef& def) {
+    if (def.control == Control::lblMsg) {
+        for (const ControlDef& list : kControls) {
+            if (list.control == Control::lstFileList) return 2 * list.tabIndex - 1;
+        }
+    }
+    return 2 * def.tabIndex;
 }
 
 // Shift, Ctrl and Alt leave the key what it is.
@@ -156,9 +177,10 @@ void MainWindow::CreateControls() {
     dpi_ = DpiOf(window_);
     std::vector<const ControlDef*> order;
     for (const ControlDef& def : kControls) order.push_back(&def);
-    // Creation order is the tab order.
-    std::sort(order.begin(), order.end(),
-              [](const ControlDef* a, const ControlDef* b) { return a->tabIndex < b->tabIndex; });
+    // Creation order is the window order; labels take no focus, so it keeps the tab order.
+    std::sort(order.begin(), order.end(), [](const ControlDef* a, const ControlDef* b) {
+        return WindowOrder(*a) < WindowOrder(*b);
+    });
     for (const ControlDef* def : order) {
         const wchar_t* cls = L"STATIC";
         DWORD style = WS_CHILD | WS_VISIBLE;
@@ -197,6 +219,10 @@ void MainWindow::CreateControls() {
     }
     progress_ = CreateWindowExW(0, PROGRESS_CLASSW, nullptr, WS_CHILD | PBS_SMOOTH, 0, 0, 0, 0,
                                 window_, nullptr, instance_, nullptr);
+    // After a button, so that no key-cap label lends it a wrong name; it has its own.
+    SetWindowPos(progress_, control(Control::cmdClose), 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    NameForAssistiveTechnology(progress_, Widen(text::kProgressName));
     list_.Attach(control(Control::lstFileList), [this](const std::vector<std::string>& paths) {
         form_.lstFileList_OLEDragDrop(paths);
     });
@@ -286,6 +312,7 @@ void MainWindow::PreviewKey(const MSG& msg) {
     const bool functionKey = msg.wParam >= VK_F1 && msg.wParam <= VK_F24;
     if (msg.message != WM_KEYDOWN && !(msg.message == WM_SYSKEYDOWN && functionKey)) return;
     if (!window_ || (msg.hwnd != window_ && !IsChild(window_, msg.hwnd))) return;
+    if (msg.message == WM_KEYDOWN && IsPasteKey(msg.wParam)) list_.PasteFiles(window_);
     const Key key = KeyOf(msg.wParam);
     // Key preview: the window first, then the control that has the focus.
     form_.Form_KeyDown(key);

@@ -11,6 +11,21 @@ namespace {
 constexpr wchar_t kOwnerProp[] = L"DoredAviro.QueueList";
 constexpr UINT kHandOverMessage = WM_APP + 1;
 
+// The paths of a drop's file list, in its order; the drop stays the caller's.
+std::vector<std::string> PathsOf(HDROP drop) {
+    const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+    std::vector<std::string> paths;
+    paths.reserve(count);
+    for (UINT i = 0; i < count; ++i) {
+        const UINT length = DragQueryFileW(drop, i, nullptr, 0);
+        std::wstring name(static_cast<std::size_t>(length) + 1, L'\0');
+        const UINT copied = DragQueryFileW(drop, i, name.data(), length + 1);
+        name.resize(std::min(copied, length));
+        paths.push_back(Narrow(name));
+    }
+    return paths;
+}
+
 }  // namespace
 
 QueueList::~QueueList() { Detach(); }
@@ -57,17 +72,19 @@ LRESULT CALLBACK QueueList::Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
 }
 
 void QueueList::TakeDrop(HDROP drop) {
-    const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
-    std::vector<std::string> paths;
-    paths.reserve(count);
-    for (UINT i = 0; i < count; ++i) {
-        const UINT length = DragQueryFileW(drop, i, nullptr, 0);
-        std::wstring name(static_cast<std::size_t>(length) + 1, L'\0');
-        const UINT copied = DragQueryFileW(drop, i, name.data(), length + 1);
-        name.resize(std::min(copied, length));
-        paths.push_back(Narrow(name));
-    }
+    std::vector<std::string> paths = PathsOf(drop);
     DragFinish(drop);
+    dropped_.push_back(std::move(paths));
+    PostMessageW(list_, kHandOverMessage, 0, 0);
+}
+
+void QueueList::PasteFiles(HWND owner) {
+    if (!list_ || !IsClipboardFormatAvailable(CF_HDROP) || !OpenClipboard(owner)) return;
+    std::vector<std::string> paths;
+    // The clipboard keeps its data: no DragFinish here.
+    if (auto drop = static_cast<HDROP>(GetClipboardData(CF_HDROP))) paths = PathsOf(drop);
+    CloseClipboard();
+    if (paths.empty()) return;
     dropped_.push_back(std::move(paths));
     PostMessageW(list_, kHandOverMessage, 0, 0);
 }

@@ -33,6 +33,9 @@ public:
     std::string Text(int row) const;
     void InsertTop(const std::vector<std::string>& rows);
     void Remove(int first, int count);
+    // Files copied in a file manager (CF_HDROP on the clipboard) go in as a drop of them;
+    // anything else there is passed over without a word.
+    void PasteFiles(HWND owner);
 
 private:
     static LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);

@@ -71,6 +71,18 @@ expect() {  # expect WHAT VALUE: poll the probe until it tells VALUE
   fail "$1 is $(probe "$1"), not $2"
 }
 
+# What assistive technology reads. Wine's accessibility interface gives the window's and the
+# progress bar's names; it does not name a list after its label as Windows does, so for the
+# list the window order is checked: the instruction label right before it.
+mapfile -t acc < <(probe accessible) || true
+printf '  %s\n' "${acc[@]}"
+tab=$'\t'
+[ "${acc[0]%$tab*}" = "window$tab+Korvu支援Tool  Zivev+Korvu" ] || fail "window: ${acc[0]:-}"
+[ "${acc[1]%$tab*}" = "progress$tab+Korvu起動の進行状況" ] || fail "progress bar: ${acc[1]:-}"
+[ "${acc[2]:-}" = "before list${tab}Static${tab}圧縮/解凍を行うファイルまたはフォルダをDrag＆Dropして下さい" ] ||
+  fail "before the list: ${acc[2]:-}"
+[ "${acc[3]:-}" = "before progress${tab}Button" ] || fail "before the progress bar: ${acc[3]:-}"
+
 # Keys: Tab walks check box, list, Execute, Close; Space on the check box keeps the window on
 # top and lets it go again; Enter and Esc on a button do nothing at all.
 ids=(100 102 105 106)  # control IDs: check box, list, Execute, Close
@@ -159,6 +171,27 @@ handed_started=$(awk -F= '$1 == "arg" { arg = $2 } $1 == "created" { created = $
   while read -r _ arg; do unhex "$arg"; echo; done)
 [ "$handed_started" = "$(printf '%s\n%s' "${handed[1]}" "${handed[0]}")" ] ||
   fail "the handed-over paths started as"$'\n'"$handed_started"
+
+# Paste: plain text on the clipboard is passed over without a word; files copied in a file
+# manager (CF_HDROP) go in with Ctrl+V or Shift+Insert, each paste as one drop.
+probe copy-text "$(winpath "$work/files/x.txt")" || fail "could not put text on the clipboard"
+xdotool windowfocus --sync "$xid"
+xdotool key ctrl+v
+sleep 1
+[ "$(rows | grep -c .)" -eq 0 ] || fail "pasted text went in: $(rows)"
+probe dialog 1 >/dev/null && fail "pasted text opened a message"
+probe copy "$(winpath "$work/files/a b.txt")" "$(winpath "$work/files/日本語.txt")" ||
+  fail "could not put files on the clipboard"
+xdotool key ctrl+v
+wait_rows 2
+probe copy "$(winpath "$work/files/café.txt")" "$(winpath "$work/files/dir")" ||
+  fail "could not put files on the clipboard"
+xdotool key Tab  # on another control: the window takes the keys wherever the focus is
+xdotool key shift+Insert
+wait_rows 4
+pasted=$(for f in dir café.txt 日本語.txt "a b.txt"; do winpath "$work/files/$f"; echo; done)
+[ "$(rows)" = "$pasted" ] || fail "pasted rows are"$'\n'"$(rows)"$'\n'"not"$'\n'"$pasted"
+probe dialog 1 >/dev/null && fail "the paste opened a message"
 
 xdotool windowfocus --sync "$xid"
 xdotool key F4

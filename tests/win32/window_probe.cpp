@@ -8,9 +8,18 @@
 //   window_probe focus      print the control ID of the window's focused control
 //   window_probe topmost    print 1 when the window stays on top, else 0
 //   window_probe gone       wait for the main window to close
+//   window_probe copy PATH...  put the paths on the clipboard as files copied in a file manager
+//   window_probe copy-text TEXT  put plain text on the clipboard
+//   window_probe accessible print what assistive technology reads: the window's name and role
+//                           and the progress bar's name through the accessibility interface,
+//                           then the class and text of the control before the list
 // Exit status 0 when found, 1 after a time-out.
 #include <windows.h>
 
+#include <oleacc.h>
+#include <shlobj.h>
+
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -81,6 +90,59 @@ BOOL CALLBACK CollectStatic(HWND hwnd, LPARAM param) {
     return TRUE;
 }
 
+// Hands `bytes` to the clipboard as `format`; the clipboard owns them afterwards.
+bool PutOnClipboard(UINT format, const void* bytes, std::size_t size) {
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size);
+    if (!memory) return false;
+    memcpy(GlobalLock(memory), bytes, size);
+    GlobalUnlock(memory);
+    if (!OpenClipboard(nullptr)) return false;
+    EmptyClipboard();
+    const bool put = SetClipboardData(format, memory) != nullptr;
+    CloseClipboard();
+    return put;
+}
+
+// As a file manager copies files: a DROPFILES block and the paths in UTF-16, each ended, and
+// one more end after the last.
+bool CopyFiles(int count, wchar_t** paths) {
+    std::wstring names;
+    for (int i = 0; i < count; ++i) names.append(paths[i]).push_back(L'\0');
+    names.push_back(L'\0');
+    std::string block(sizeof(DROPFILES) + names.size() * sizeof(wchar_t), '\0');
+    DROPFILES header{};
+    header.pFiles = sizeof header;
+    header.fWide = TRUE;
+    memcpy(block.data(), &header, sizeof header);
+    memcpy(block.data() + sizeof header, names.data(), names.size() * sizeof(wchar_t));
+    return PutOnClipboard(CF_HDROP, block.data(), block.size());
+}
+
+// IAccessible, by its number: oleacc's import library makes code of what the DLL exports as data.
+constexpr IID kIAccessible = {
+    0x618736e0, 0x3c3d, 0x11cf, {0x81, 0x0c, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+
+// The name and role that assistive technology reads of a window's client area.
+std::wstring Accessible(HWND hwnd) {
+    IAccessible* acc = nullptr;
+    if (FAILED(CreateStdAccessibleObject(hwnd, OBJID_CLIENT, kIAccessible,
+                                         reinterpret_cast<void**>(&acc)))) {
+        return L"(no accessibility interface)";
+    }
+    VARIANT self{};
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR name = nullptr;
+    std::wstring out = acc->get_accName(self, &name) == S_OK && name ? name : L"";
+    SysFreeString(name);
+    VARIANT role{};
+    if (acc->get_accRole(self, &role) == S_OK && role.vt == VT_I4) {
+        out += L"\t" + std::to_wstring(role.lVal);
+    }
+    acc->Release();
+    return out;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -149,6 +211,33 @@ int wmain(int argc, wchar_t** argv) {
         info.cbSize = sizeof info;
         if (!GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &info)) return 1;
         Print(std::to_wstring(info.hwndFocus ? GetDlgCtrlID(info.hwndFocus) : 0));
+        return 0;
+    }
+    if (command == L"copy") return CopyFiles(argc - 2, argv + 2) ? 0 : 1;
+    if (command == L"copy-text" && argc > 2) {
+        const std::wstring text = argv[2];
+        return PutOnClipboard(CF_UNICODETEXT, text.c_str(), (text.size() + 1) * sizeof(wchar_t))
+                   ? 0
+                   : 1;
+    }
+    if (command == L"accessible") {
+        HWND main = MainWindow();
+        HWND list = main ? FindWindowExW(main, nullptr, L"ListBox", nullptr) : nullptr;
+        HWND progress =
+            main ? FindWindowExW(main, nullptr, L"msctls_progress32", nullptr) : nullptr;
+        if (!list || !progress) return 1;
+        CoInitialize(nullptr);
+        Print(L"window\t" + Accessible(main));
+        Print(L"progress\t" + Accessible(progress));
+        HWND before = GetWindow(list, GW_HWNDPREV);
+        wchar_t cls[32] = {};
+        if (before) GetClassNameW(before, cls, 32);
+        Print(L"before list\t" + std::wstring(cls) + L"\t" + (before ? Text(before) : L""));
+        before = GetWindow(progress, GW_HWNDPREV);
+        cls[0] = 0;
+        if (before) GetClassNameW(before, cls, 32);
+        Print(L"before progress\t" + std::wstring(cls));
+        CoUninitialize();
         return 0;
     }
     if (command == L"gone") return WaitFor([] { return MainWindow() == nullptr; }) ? 0 : 1;
