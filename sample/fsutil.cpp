@@ -1,5 +1,7 @@
 #include "fsutil.h"
 
+#include "core/utf.h"
+
 #include <archive.h>
 #include <dirent.h>
 #include <fcntl.h>
@@ -27,28 +29,10 @@ namespace {
 
 // Length of the valid UTF-8 sequence at s[i] (storing its code point), or 0.
 size_t utf8_len(const std::string& s, size_t i, unsigned& cp) {
-    auto at = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
-    unsigned char c = at(i);
-    size_t len;
-    if (c < 0x80) {
-        len = 1, cp = c;
-    } else if (c >= 0xC2 && c <= 0xDF) {
-        len = 2, cp = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        len = 3, cp = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        len = 4, cp = c & 0x07;
-    } else {
-        return 0;
-    }
-    if (i + len > s.size()) return 0;
-    for (size_t k = 1; k < len; ++k) {
-        if ((at(i + k) & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (at(i + k) & 0x3F);
-    }
-    bool overlong = (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000);
-    bool bad = overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF);
-    return bad ? 0 : len;
+    char32_t c = 0;
+    const size_t n = doredaviro::utf::Decode(s, i, &c);
+    cp = static_cast<unsigned>(c);
+    return n;
 }
 
 std::string random_suffix() {
