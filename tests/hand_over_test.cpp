@@ -256,6 +256,43 @@ TEST_F(HandOverSocketTest, OnlyAPrivateFolderIsUsedAndOnlyThisUserHearsThePaths)
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
+// Where no runtime folder is private, the fallback in /tmp is used only if it is this user's
+// own; one another user made first is passed over for the cache folder, with a word why.
+TEST_F(HandOverSocketTest, AFallbackSomeoneElseTookIsNeverUsed) {
+    setenv("XDG_RUNTIME_DIR", "/tmp", 1);  // as a root start may be given: open to everyone
+    EXPECT_NE(posix::InstanceLockPath().rfind("/tmp/Zivev+Korvu", 0), 0u)
+        << posix::InstanceLockPath();
+    if (getuid() != 0) GTEST_SKIP() << "needs root to act as two other users";
+    const uid_t victim = 4242;
+    const std::string taken = "/tmp/doredaviro-" + std::to_string(victim);
+    rmdir(taken.c_str());
+    ASSERT_EQ(mkdir(taken.c_str(), 0700), 0) << "left from an earlier run?";
+    ASSERT_EQ(chown(taken.c_str(), 65534, 65534), 0);  // the squatter's
+    const std::string home = dir_.file("home");
+    ASSERT_EQ(mkdir(home.c_str(), 0700), 0);
+    ASSERT_EQ(chown(home.c_str(), victim, victim), 0);
+    chmod(dir_.str().c_str(), 0711);
+    const pid_t child = fork();
+    if (child == 0) {
+        unsetenv("XDG_RUNTIME_DIR");
+        unsetenv("XDG_CACHE_HOME");
+        setenv("HOME", home.c_str(), 1);
+        if (setgid(victim) != 0 || setuid(victim) != 0) _exit(2);
+        // Where "/" itself is closed to other users (a bare chroot), nothing can be shown.
+        if (access("/tmp", X_OK) != 0 || access(home.c_str(), W_OK) != 0) _exit(77);
+        const std::string lock = posix::InstanceLockPath();
+        if (lock.rfind(home + "/.cache/doredaviro/", 0) != 0) _exit(3);
+        if (posix::AnotherInstanceRuns()) _exit(4);  // the single copy still works
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    rmdir(taken.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "other users cannot reach /tmp here";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
 TEST_F(HandOverSocketTest, ASocketPathTooLongForAnAddressStillWorks) {
     std::string deep = dir_.str();
     while (deep.size() < 150) {
