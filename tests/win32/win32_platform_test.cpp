@@ -265,6 +265,24 @@ TEST_F(LaunchTest, ArchiverInAFolderTheCodePageCannotSpell) {
     ASSERT_EQ(WaitForRecords(log_, 1).size(), 1u);
 }
 
+TEST_F(LaunchTest, ABatchFileArchiverStillOpensAsTheShellOpensIt) {
+    const std::string batch = dir_.file("korvu.bat");
+    // The batch runs in another folder, perhaps on another drive: the recorder by its full path.
+    wchar_t recorder[MAX_PATH] = {};
+    ASSERT_GT(GetFullPathNameW(Widen(RECORDER_PATH).c_str(), MAX_PATH, recorder, nullptr), 0u);
+    WriteFile(batch, "@\"" + Narrow(recorder) + "\" %1\r\n");
+    HANDLE process = nullptr;
+    ASSERT_TRUE(Launch(batch, "C:\\a b.txt", workdir_, &process));
+    const std::vector<RecorderRecord> records = WaitForRecords(log_, 1);
+    ASSERT_EQ(records.size(), 1u);
+    ASSERT_EQ(records[0].args.size(), 1u);
+    EXPECT_EQ(records[0].args[0], "C:\\a b.txt");
+    if (process) {
+        EXPECT_EQ(WaitForSingleObject(process, 10000), WAIT_OBJECT_0);
+        CloseHandle(process);
+    }
+}
+
 TEST_F(LaunchTest, MissingProgramIsAFailedLaunch) {
     EXPECT_FALSE(Launch(dir_.file("no such korvu.exe"), "C:\\a.txt", workdir_));
     EXPECT_FALSE(Launch("", "C:\\a.txt", workdir_));
