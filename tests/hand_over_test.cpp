@@ -102,6 +102,18 @@ protected:
             if (state != posix::HandOverConnection::State::Reading) return state;
         }
     }
+    // The next hand-over on `listenFd`: given room and, once its sender confirms, told
+    // whether it was `kept`. Its paths, or none when it went otherwise.
+    static Paths Serve(int listenFd, bool kept) {
+        if (!Waiting(listenFd)) return {};
+        posix::HandOverConnection connection(listenFd);
+        if (Receive(connection) != posix::HandOverConnection::State::Whole) return {};
+        Paths paths = connection.paths();
+        connection.Answer(true);
+        if (Receive(connection) != posix::HandOverConnection::State::Confirmed) return {};
+        connection.Finish(kept);
+        return paths;
+    }
     static bool Waiting(int listenFd) {
         pollfd p{listenFd, POLLIN, 0};
         return poll(&p, 1, 5000) == 1;
@@ -130,12 +142,7 @@ TEST_F(HandOverSocketTest, TheRunningCopyTakesThePathsAndAnswers) {
 
     // The window closed between the confirmation and the paths going in.
     const pid_t late = Sender([&] { return posix::SendToRunningCopy({"/late"}, 5000); });
-    ASSERT_TRUE(Waiting(listenFd));
-    posix::HandOverConnection closing(listenFd);
-    ASSERT_EQ(Receive(closing), posix::HandOverConnection::State::Whole);
-    closing.Answer(true);
-    ASSERT_EQ(Receive(closing), posix::HandOverConnection::State::Confirmed);
-    closing.Finish(false);
+    EXPECT_EQ(Serve(listenFd, false), Paths{"/late"});
     EXPECT_EQ(Result(late), HandOverResult::Refused);
 
     const pid_t refused = Sender([&] { return posix::SendToRunningCopy({"/x"}, 5000); });
@@ -304,12 +311,7 @@ TEST_F(HandOverSocketTest, ASocketPathTooLongForAnAddressStillWorks) {
     const int listenFd = posix::ListenForHandOvers(posix::HandOverSocketPath());
     ASSERT_GE(listenFd, 0) << std::strerror(errno);
     const pid_t sender = Sender([] { return posix::SendToRunningCopy({"/deep"}, 5000); });
-    ASSERT_TRUE(Waiting(listenFd));
-    posix::HandOverConnection connection(listenFd);
-    ASSERT_EQ(Receive(connection), posix::HandOverConnection::State::Whole);
-    connection.Answer(true);
-    ASSERT_EQ(Receive(connection), posix::HandOverConnection::State::Confirmed);
-    connection.Finish(true);
+    EXPECT_EQ(Serve(listenFd, true), Paths{"/deep"});
     EXPECT_EQ(Result(sender), HandOverResult::Taken);
     close(listenFd);
 }
