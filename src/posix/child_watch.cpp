@@ -79,7 +79,9 @@ std::vector<ChildWatcher::Ended> ChildWatcher::Reap() {
     if (epoll_ >= 0 && !byPidfd_.empty()) {
         epoll_event events[64];
         int count;
-        while ((count = epoll_wait(epoll_, events, 64, 0)) > 0) {
+        // A share at a time: the descriptor stays readable for the rest, and the event loop
+        // comes round in between, however many end at once.
+        while (ended.size() < kMostAtOnce && (count = epoll_wait(epoll_, events, 64, 0)) > 0) {
             bool any = false;
             for (int i = 0; i < count; ++i) {
                 const auto it = byPidfd_.find(static_cast<pid_t>(events[i].data.u64));
@@ -91,7 +93,7 @@ std::vector<ChildWatcher::Ended> ChildWatcher::Reap() {
             if (!any) break;
         }
     }
-    for (auto it = polled_.begin(); it != polled_.end();) {
+    for (auto it = polled_.begin(); it != polled_.end() && ended.size() < kMostAtOnce;) {
         it = TryReap(*it, ended) ? polled_.erase(it) : std::next(it);
     }
     return ended;

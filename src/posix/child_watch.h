@@ -29,7 +29,8 @@ public:
         pid_t pid;
         bool succeeded;  // exited with status 0
     };
-    // The watched processes that have ended, reaped; never blocks.
+    // Watched processes that have ended, reaped, at most kMostAtOnce; never blocks.
+    static constexpr std::size_t kMostAtOnce = 128;
     std::vector<Ended> Reap();
     // Some are watched without a descriptor: call Reap now and then.
     bool NeedsPolling() const { return !polled_.empty(); }

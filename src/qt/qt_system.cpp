@@ -57,8 +57,13 @@ QtSystem::QtSystem() {
 QtSystem::~QtSystem() = default;
 
 void QtSystem::ReapArchivers() {
-    for (const posix::ChildWatcher::Ended& ended : children_.Reap()) {
-        if (onEnded_) onEnded_(ended.pid, ended.succeeded);
+    const std::vector<posix::ChildWatcher::Ended> ended = children_.Reap();
+    for (const posix::ChildWatcher::Ended& one : ended) {
+        if (onEnded_) onEnded_(one.pid, one.succeeded);
+    }
+    // More may wait: reaped on the next turn of the event loop, after what else waits there.
+    if (ended.size() >= posix::ChildWatcher::kMostAtOnce) {
+        QTimer::singleShot(0, childPoll_.get(), [this] { ReapArchivers(); });
     }
     if (!children_.NeedsPolling()) childPoll_->stop();
 }
