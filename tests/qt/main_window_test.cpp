@@ -2,7 +2,6 @@
 // keys, resizes, close requests and batches reach the handlers and come back
 // out as the list, the window and real launches.
 #include <signal.h>
-#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -145,9 +144,7 @@ private slots:
     void functionKeyActsOnceThroughAModalBox();
     void deleteRemovesTheSelectedRowOrAsks();
     void keysStillReachTheFocusedControl();
-    void pasteQueuesCopiedFilesAsOneDrop();
     void pasteOfTooManyIsRefusedWhole();
-    void controlsAreNamedForAssistiveTechnology();
     void startsAtTheDesignedSize();
     void resizeMovesControlsByTheFormulas_data();
     void resizeMovesControlsByTheFormulas();
@@ -428,69 +425,17 @@ void MainWindowTest::keysStillReachTheFocusedControl() {
     QVERIFY(system_->messages.empty());
 }
 
-QMimeData* Copied(const QString& format, const QByteArray& bytes) {
-    auto* mime = new QMimeData;
-    mime->setData(format, bytes);
-    return mime;
-}
-
-void MainWindowTest::pasteQueuesCopiedFilesAsOneDrop() {
-    form_->ListInsertTop({"/tmp/X"});
-    QClipboard* clipboard = QApplication::clipboard();
-    auto& check = window().winPos();
-    qt::QueueView& list = window().list();
-
-    // Plain text that names a file is not a copied file: nothing, and no message.
-    clipboard->setText(QStringLiteral("/tmp/typed\nfile:///tmp/typed"));
-    QVERIFY(focusOn(&list));
-    QTest::keyClick(&list, Qt::Key_V, Qt::ControlModifier);
-    clipboard->setMimeData(Copied(QStringLiteral("text/uri-list"), "http://example.com/a\r\n"));
-    QTest::keyClick(&list, Qt::Key_V, Qt::ControlModifier);
-    QCOMPARE(rows(), (Rows{"/tmp/X"}));
-
-    // Files copied in a file manager, pasted wherever the focus is.
-    clipboard->setMimeData(Copied(QStringLiteral("x-special/gnome-copied-files"),
-                                  "copy\nfile:///tmp/A%20a\nfile:///tmp/B-%FF"));
-    QVERIFY(focusOn(&check));
-    QTest::keyClick(&check, Qt::Key_Insert, Qt::ShiftModifier);
-    QCOMPARE(rows(), (Rows{"/tmp/B-\xff", "/tmp/A a", "/tmp/X"}));
-    QVERIFY(!check.isChecked());
-
-    clipboard->setMimeData(
-        Copied(QStringLiteral("text/uri-list"), "file:///tmp/C\r\nfile:///tmp/D%0A\r\n"));
-    QVERIFY(focusOn(&list));
-    QTest::keyClick(&list, Qt::Key_V, Qt::ControlModifier);
-    QCOMPARE(rows(), (Rows{"/tmp/D\n", "/tmp/C", "/tmp/B-\xff", "/tmp/A a", "/tmp/X"}));
-    QVERIFY(system_->messages.empty());
-}
-
+// Files pasted past the queue's limit are refused as a drop of them is, the list unchanged.
 void MainWindowTest::pasteOfTooManyIsRefusedWhole() {
     form_->ListInsertTop({"/tmp/X"});
     QByteArray many;
     for (int i = 0; i < kMaxRows; ++i) many += "file:///tmp/f" + QByteArray::number(i) + "\r\n";
-    QApplication::clipboard()->setMimeData(Copied(QStringLiteral("text/uri-list"), many));
+    QApplication::clipboard()->setMimeData(UriList(many));
     QVERIFY(focusOn(&window().list()));
     QTest::keyClick(&window().list(), Qt::Key_V, Qt::ControlModifier);
     QCOMPARE(rows(), (Rows{"/tmp/X"}));
     QCOMPARE(Said(system_->messages),
              Said({{text::kQueueFull, MessageStyle::Exclamation, text::kCaption}}));
-}
-
-void MainWindowTest::controlsAreNamedForAssistiveTechnology() {
-    auto iface = [](QObject* o) { return QAccessible::queryAccessibleInterface(o); };
-    QAccessibleInterface* frame = iface(&window());
-    QVERIFY(frame);
-    QCOMPARE(frame->role(), QAccessible::Window);
-    QCOMPARE(frame->text(QAccessible::Name), QString::fromUtf8(text::kCaption));
-    QCOMPARE(iface(control(Control::lstFileList))->text(QAccessible::Name),
-             QString::fromUtf8(text::kLblMsg));
-    QAccessibleInterface* progress = iface(window().findChild<QProgressBar*>());
-    QCOMPARE(progress->role(), QAccessible::ProgressBar);
-    QCOMPARE(progress->text(QAccessible::Name), QString::fromUtf8(text::kProgressName));
-    // The label says which control it names.
-    const auto labels = iface(control(Control::lblMsg))->relations(QAccessible::Labelled);
-    QCOMPARE(labels.size(), 1);
-    QCOMPARE(labels.front().first->object(), control(Control::lstFileList));
 }
 
 void MainWindowTest::startsAtTheDesignedSize() {
