@@ -16,7 +16,7 @@ namespace {
 // A private folder of this user's: the runtime folder, or one made in /tmp.
 std::string LockDirectory() {
     const char* runtime = getenv("XDG_RUNTIME_DIR");
-    struct stat st {};
+    struct stat st = {};
     if (runtime && runtime[0] == '/' && stat(runtime, &st) == 0 && S_ISDIR(st.st_mode) &&
         st.st_uid == getuid()) {
         return runtime;

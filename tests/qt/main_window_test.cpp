@@ -625,7 +625,7 @@ void MainWindowTest::makingTheFormLeavesChildSignalsAlone() {
         TestSystem system;
         TestForm form(system, Settings{"", RECORDER_PATH});
     }
-    struct sigaction now {};
+    struct sigaction now = {};
     sigaction(SIGCHLD, nullptr, &now);
     QCOMPARE(now.sa_flags & SA_NOCLDWAIT, 0);
     QVERIFY(now.sa_handler == SIG_DFL);
