@@ -5,12 +5,15 @@
 #include <spawn.h>
 #include <string.h>
 
+#include <string>
+#include <vector>
+
 extern char** environ;
 
 namespace doredaviro::posix {
 
 void ReapChildrenAutomatically() {
-    struct sigaction action {};
+    struct sigaction action = {};
     action.sa_handler = SIG_DFL;
     action.sa_flags = SA_NOCLDWAIT;
     sigemptyset(&action.sa_mask);
@@ -18,6 +21,9 @@ void ReapChildrenAutomatically() {
 }
 
 namespace {
+
+// Null until KeepEnvironmentForLaunches.
+char** keptEnvironment = nullptr;
 
 int Configure(posix_spawnattr_t& attr, posix_spawn_file_actions_t& actions,
               const std::string& directory) {
@@ -37,6 +43,17 @@ int Configure(posix_spawnattr_t& attr, posix_spawn_file_actions_t& actions,
 }
 
 }  // namespace
+
+void KeepEnvironmentForLaunches() {
+    static std::vector<std::string> strings;
+    static std::vector<char*> pointers;
+    strings.clear();
+    pointers.clear();
+    for (char** e = environ; *e != nullptr; ++e) strings.emplace_back(*e);
+    for (std::string& s : strings) pointers.push_back(s.data());
+    pointers.push_back(nullptr);
+    keptEnvironment = pointers.data();
+}
 
 int LaunchDetached(const std::string& program, const std::string& argument,
                    const std::string& directory) {
@@ -58,7 +75,8 @@ int LaunchDetached(const std::string& program, const std::string& argument,
                         nullptr};
         pid_t pid = 0;
         // glibc reports a failed exec here, not as a child that exits 127.
-        error = posix_spawn(&pid, program.c_str(), &actions, &attr, argv, environ);
+        error = posix_spawn(&pid, program.c_str(), &actions, &attr, argv,
+                            keptEnvironment ? keptEnvironment : environ);
     }
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);

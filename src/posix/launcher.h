@@ -8,11 +8,17 @@ namespace doredaviro::posix {
 // Call once, before the first launch, in a process that waits for no child.
 void ReapChildrenAutomatically();
 
+// Keeps the environment as it is now for every later launch, so that what the
+// program sets afterwards for its own sake never reaches an archiver. Call once,
+// first thing in main.
+void KeepEnvironmentForLaunches();
+
 // Starts `program` directly (no shell) with `argument` as its only argument, in
 // `directory` (the current one when empty), in a session of its own so that it
 // outlives this program and its terminal, with no descriptor but 0, 1 and 2 and
-// default signal handling. Does not wait. Returns 0, or the errno of the failure
-// (including one of the program's exec).
+// default signal handling, in the kept environment (else the current one). Does
+// not wait. Returns 0, or the errno of the failure (including one of the
+// program's exec).
 int LaunchDetached(const std::string& program, const std::string& argument,
                    const std::string& directory);
 
