@@ -414,6 +414,14 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_DPICHANGED:
             OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
             return 0;
+        case WM_DROPFILES:
+            // Only the list accepts files, but some Wine versions hand its drop to the
+            // top-level window; it is still the list's drop.
+            if (HWND list = control(Control::lstFileList)) {
+                return SendMessageW(list, WM_DROPFILES, wParam, lParam);
+            }
+            DragFinish(reinterpret_cast<HDROP>(wParam));
+            return 0;
         case WM_COPYDATA:
             return TakeHandOver(*reinterpret_cast<const COPYDATASTRUCT*>(lParam));
         case WM_CLOSE:

@@ -216,6 +216,15 @@ using testing::ReadRecorderLog;
 using testing::RecorderRecord;
 using testing::WaitForRecords;
 
+// The build names its programs by their Unix paths; the archiver's path in a settings file is a
+// Windows one, as Wine reaches the Unix root through Z: (Wine 10's ShellExecuteW takes "/x" as
+// relative).
+std::string WindowsPath(std::string path) {
+    if (path.empty() || path[0] != '/') return path;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return "Z:" + path;
+}
+
 class LaunchTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -235,7 +244,7 @@ TEST_F(LaunchTest, EachPathArrivesAsTheOneParameterIntact) {
                                             "C:\\dir with space\\",  "C:\\two\\\\",
                                             "\\\\server\\share\\x y"};
     for (std::size_t i = 0; i < paths.size(); ++i) {
-        ASSERT_TRUE(Launch(RECORDER_PATH, paths[i], workdir_)) << paths[i];
+        ASSERT_TRUE(Launch(WindowsPath(RECORDER_PATH), paths[i], workdir_)) << paths[i];
         // One at a time, so each record can be matched to its path.
         const std::vector<RecorderRecord> records = WaitForRecords(log_, i + 1);
         ASSERT_EQ(records.size(), i + 1) << paths[i];
@@ -402,6 +411,44 @@ TEST_F(WindowTest, AHandOverWaitsUntilTheWindowIsShown) {
     EXPECT_EQ(SendMessageW(window(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&other)),
               kHandOverRefused);
     EXPECT_EQ(form_.ListCount(), 2);
+}
+
+// A drop as the shell hands it over: the header, then each wide name ended by a NUL, then one more.
+HDROP MakeDrop(const std::vector<std::wstring>& names) {
+    std::wstring list;
+    for (const std::wstring& name : names) list += name + L'\0';
+    list += L'\0';
+    const std::size_t bytes = list.size() * sizeof(wchar_t);
+    HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + bytes);
+    auto* header = static_cast<DROPFILES*>(GlobalLock(memory));
+    header->pFiles = sizeof(DROPFILES);
+    header->fWide = TRUE;
+    std::memcpy(header + 1, list.data(), bytes);
+    GlobalUnlock(memory);
+    return static_cast<HDROP>(memory);
+}
+
+void DispatchPending() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+}
+
+TEST_F(WindowTest, ADropHandedToTheWindowRatherThanTheListIsTheListsDrop) {
+    form_.window().ShowCentered(SW_SHOWNOACTIVATE);
+    HWND list = FindWindowExW(window(), nullptr, L"ListBox", nullptr);
+    SendMessageW(list, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({L"C:\\a.txt"})), 0);
+    DispatchPending();
+    ASSERT_EQ(form_.ListCount(), 1);
+    // Some Wine versions deliver it so; it goes in the same way.
+    SendMessageW(window(), WM_DROPFILES,
+                 reinterpret_cast<WPARAM>(MakeDrop({L"C:\\b c.txt", L"C:\\\u65E5.txt"})), 0);
+    DispatchPending();
+    ASSERT_EQ(form_.ListCount(), 3);
+    const std::vector<std::string> want = {"C:\\\u65E5.txt", "C:\\b c.txt", "C:\\a.txt"};
+    for (int row = 0; row < 3; ++row) {
+        form_.ListSetSelected(row, true);
+        EXPECT_EQ(form_.ListText(), want[static_cast<std::size_t>(row)]);
+    }
 }
 
 // --- The directory search -------------------------------------------------------------------
