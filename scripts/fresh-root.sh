@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs a command of the project (by default the README's `make test`) in a fresh root of another
-# Debian release, as a new user would on a minimal system of it: only make and git are there
-# first, everything else the command installs itself. The tree is copied in as git sees it
+# Debian release, as a new user would on a minimal system of it (the required packages, and make
+# and git): everything else the command installs itself. The tree is copied in as git sees it
 # (uncommitted edits included, ignored files not), so this checkout and this machine stay
 # untouched.
 # The base root is made once with mmdebstrap and kept as a tarball, with the packages apt
@@ -27,7 +27,7 @@ mkdir -p "$cache" "$debs" || exit 2
 
 if [ ! -s "$base" ]; then
     echo "making the base root $base (once)"
-    mmdebstrap --quiet --variant=apt --mode=root --include=make,git,ca-certificates \
+    mmdebstrap --quiet --variant=minbase --mode=root --include=make,git,ca-certificates \
         --format=tar "$suite" "$base.part" \
         "deb http://deb.debian.org/debian $suite main" \
         "deb http://deb.debian.org/debian $suite-updates main" \
