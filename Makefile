@@ -2,8 +2,15 @@
 # Each installs the Debian packages it lacks first (as root, or through sudo).
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+# The tests' main tree is built with the Debian package's compiler and linker flags (its hardening,
+# _FORTIFY_SOURCE among them), so that a warning only those flags bring fails here too.
+DEB_FLAG = $$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get $(1))
+TEST_TREE = cmake -S . -B build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDOREDAVIRO_WERROR=ON \
+  -DCMAKE_C_FLAGS="$(call DEB_FLAG,CPPFLAGS) $(call DEB_FLAG,CFLAGS)" \
+  -DCMAKE_CXX_FLAGS="$(call DEB_FLAG,CPPFLAGS) $(call DEB_FLAG,CXXFLAGS)" \
+  -DCMAKE_EXE_LINKER_FLAGS="$(call DEB_FLAG,LDFLAGS)" $(CMAKE_FLAGS)
 
-.PHONY: run build build-win deb test-packages test test-core test-asan test-win format format-check bench fuzz clean
+.PHONY: run build build-win deb test-packages test test-trixie test-core test-asan test-win format format-check bench fuzz clean
 
 run: build
 	@if [ -z "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
@@ -19,7 +26,7 @@ test: format-check test-core test-asan test-win
 
 test-core:
 	scripts/install-deps.sh test
-	cmake -S . -B build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDOREDAVIRO_WERROR=ON $(CMAKE_FLAGS)
+	$(TEST_TREE)
 	cmake --build build-test -j $(JOBS)
 	cd build-test && ctest --output-on-failure --no-tests=error -j $(JOBS)
 
@@ -45,14 +52,20 @@ test-win:
 	scripts/install-deps.sh win
 	scripts/win.sh test
 
-# The Debian package installed and tried in a throwaway Debian 12 root (as root: it uses chroot);
+# The Debian package installed and tried in a throwaway root of this machine's Debian release (as root: it uses chroot);
 # the Windows installer is tried in test-win already.
 test-packages: deb
 	scripts/install-deps.sh packages
-	cmake -S . -B build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDOREDAVIRO_WERROR=ON $(CMAKE_FLAGS)
+	$(TEST_TREE)
 	cmake --build build-test -j $(JOBS) --target drag_source
 	tests/packages/deb_test.sh build-deb/doredaviro_$$(head -n1 VERSION)_$$(dpkg --print-architecture).deb \
 	  build-test/tests/e2e/drag_source build-deb/screenshots
+
+# The README's test command again, in a fresh Debian 13 root made with mmdebstrap (as root: it
+# uses chroot); CI runs it after test-packages.
+test-trixie:
+	scripts/install-deps.sh root
+	scripts/fresh-root.sh trixie make test
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

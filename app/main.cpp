@@ -2,11 +2,21 @@
 #include <string>
 #include <vector>
 
+#include "posix/launcher.h"
 #include "posix/system.h"
 #include "qt/qt_form.h"
 #include "qt/qt_system.h"
 
 int main(int argc, char* argv[]) {
+    // The archivers get the environment the program was started with: what is
+    // set below is for the program alone.
+    doredaviro::posix::KeepEnvironmentForLaunches();
+    // Qt 6.6 and later split large fills across a thread pool of their own,
+    // whose idle threads end; at the user's process limit a new one cannot
+    // start and the window freezes for good. Without that pool the fills stay
+    // on the painting thread. Older Qt uses the global pool, which the window
+    // keeps started.
+    qputenv("QT_NO_GUI_THREADPOOL", "1");
     // Keeping a window above others needs X11: under Wayland run through
     // XWayland unless the user chose a platform.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&

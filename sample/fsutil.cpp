@@ -260,8 +260,7 @@ DIR* open_own_folder(int dirfd, const char* name) {
     int fd = openat(dirfd, name, flags);
     if (fd < 0 && errno == EACCES) {
         // An archive may leave folders unreadable; this only ever runs on ours.
-        fchmodat(dirfd, name, 0700, 0);
-        fd = openat(dirfd, name, flags);
+        if (fchmodat(dirfd, name, 0700, 0) == 0) fd = openat(dirfd, name, flags);
     }
     if (fd < 0) return nullptr;
     fchmod(fd, 0700);

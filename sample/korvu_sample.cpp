@@ -30,7 +30,7 @@ using namespace korvu;
 void on_signal(int sig) { g_stop_signal = sig; }
 
 void install_handlers() {
-    struct sigaction sa {};
+    struct sigaction sa = {};
     sa.sa_handler = on_signal;
     sa.sa_flags = SA_RESTART;
     sigemptyset(&sa.sa_mask);

@@ -17,7 +17,7 @@ namespace {
 // user's folder, or one others may write to, could hold a socket of theirs that
 // would receive the paths, or a lock that would turn the single copy off.
 bool IsPrivate(const std::string& dir) {
-    struct stat st {};
+    struct stat st = {};
     return lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == getuid() &&
            (st.st_mode & 077) == 0;
 }

@@ -5,11 +5,17 @@
 #include <spawn.h>
 #include <string.h>
 
+#include <string>
+#include <vector>
+
 extern char** environ;
 
 namespace doredaviro::posix {
 
 namespace {
+
+// Null until KeepEnvironmentForLaunches.
+char** keptEnvironment = nullptr;
 
 int Configure(posix_spawnattr_t& attr, posix_spawn_file_actions_t& actions,
               const std::string& directory) {
@@ -29,6 +35,17 @@ int Configure(posix_spawnattr_t& attr, posix_spawn_file_actions_t& actions,
 }
 
 }  // namespace
+
+void KeepEnvironmentForLaunches() {
+    static std::vector<std::string> strings;
+    static std::vector<char*> pointers;
+    strings.clear();
+    pointers.clear();
+    for (char** e = environ; *e != nullptr; ++e) strings.emplace_back(*e);
+    for (std::string& s : strings) pointers.push_back(s.data());
+    pointers.push_back(nullptr);
+    keptEnvironment = pointers.data();
+}
 
 int LaunchDetached(const std::string& program, const std::string& argument,
                    const std::string& directory, pid_t* pid) {
@@ -50,7 +67,8 @@ int LaunchDetached(const std::string& program, const std::string& argument,
                         nullptr};
         pid_t child = 0;
         // glibc reports a failed exec here, and reaps that child itself.
-        error = posix_spawn(&child, program.c_str(), &actions, &attr, argv, environ);
+        error = posix_spawn(&child, program.c_str(), &actions, &attr, argv,
+                            keptEnvironment ? keptEnvironment : environ);
         if (error == 0 && pid) *pid = child;
     }
     posix_spawn_file_actions_destroy(&actions);

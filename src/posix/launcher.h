@@ -6,10 +6,16 @@
 
 namespace doredaviro::posix {
 
+// Keeps the environment as it is now for every later launch, so that what the
+// program sets afterwards for its own sake never reaches an archiver. Call once,
+// first thing in main.
+void KeepEnvironmentForLaunches();
+
 // Starts `program` directly (no shell) with `argument` as its only argument, in
 // `directory` (the current one when empty), in a session of its own so that it
 // outlives this program and its terminal, with no descriptor but 0, 1 and 2 and
-// default signal handling. Does not wait: the caller reaps it (ChildWatcher).
+// default signal handling, in the kept environment (else the current one). Does
+// not wait: the caller reaps it (ChildWatcher).
 // Returns 0 and sets `pid`, or the errno of the failure (including one of the
 // program's exec).
 int LaunchDetached(const std::string& program, const std::string& argument,

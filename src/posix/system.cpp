@@ -26,7 +26,7 @@ std::string ProgramFolder(const char* self) {
 
 std::string FindFile(const std::string& path) {
     if (path.empty() || path.find('\0') != std::string::npos) return {};
-    struct stat st {};
+    struct stat st = {};
     // Follows links: a dangling one is nothing, one to a folder is a folder.
     if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
     const auto slash = path.find_last_of('/');

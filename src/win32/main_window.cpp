@@ -481,6 +481,14 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             FillRect(reinterpret_cast<HDC>(wParam), &client, formBrush_);
             return 1;
         }
+        case WM_DROPFILES:
+            // Only the list accepts files, but some Wine versions hand its drop to the
+            // top-level window; it is still the list's drop.
+            if (HWND list = control(Control::lstFileList)) {
+                return SendMessageW(list, WM_DROPFILES, wParam, lParam);
+            }
+            DragFinish(reinterpret_cast<HDROP>(wParam));
+            return 0;
         case WM_COPYDATA:
             return TakeHandOver(*reinterpret_cast<const COPYDATASTRUCT*>(lParam));
         case kHandOverArrivedMessage:

@@ -31,8 +31,15 @@ install_program "$work/app" "$RECORDER"
 start_dir="$work/start dir"
 mkdir -p "$start_dir"
 cd "$start_dir" || exit 1
+# As under Wayland with no platform chosen: the program picks X11 for itself, and sets more for
+# its own painting; the archivers must see none of it.
+unset QT_QPA_PLATFORM
+export WAYLAND_DISPLAY=doredaviro-no-such-wayland
 start_main "$work/app"
+export QT_QPA_PLATFORM=xcb
+unset WAYLAND_DISPLAY
 check "main window shown" [ -n "$main" ]
+started_with=$(LC_ALL=C sort -z "/proc/$pid/environ" | od -An -v -tx1 | tr -d ' \n')
 
 # The drop, from another program, with the mouse.
 if drop_on_list "$main" "${dropped[@]}"; then
@@ -74,6 +81,9 @@ for ((i = 0; i < ${#dropped[@]}; i++)); do
     check "start $((i + 1)) is $shown as one argument" [ "$argc" = 2 -a "$arg" = "$(hex "$path")" ]
     check "start $((i + 1)) runs in the start directory" [ "$cwd" = "$expected_cwd" ]
 done
+given=$(sed -n 's/^env=//p' "$RECORDER_LOG" | sort -u)
+check "every start gets the environment the program was started with, unchanged" \
+    [ -n "$given" -a "$given" = "$started_with" ]
 
 # The list was emptied: F1 again starts nothing and only warns.
 focus "$main"

@@ -7,7 +7,11 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
+
+extern char** environ;
 
 namespace {
 
@@ -34,6 +38,16 @@ std::string OpenDescriptors() {
     return list;
 }
 
+// Sorted, each entry ended by a NUL byte, to compare with `sort -z`.
+std::string Environment() {
+    std::vector<std::string> entries;
+    for (char** e = environ; *e != nullptr; ++e) entries.emplace_back(*e);
+    std::sort(entries.begin(), entries.end());
+    std::string all;
+    for (const std::string& entry : entries) all += entry + '\0';
+    return all;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -49,6 +63,7 @@ int main(int argc, char* argv[]) {
     record += "cwd=" + Hex(cwd) + "\n";
     record += "fds=" + fds + "\n";
     record += "pid=" + std::to_string(getpid()) + "\n";
+    record += "env=" + Hex(Environment()) + "\n";
     record += "session_leader=" + std::to_string(getsid(0) == getpid()) + "\n";
     record += "end\n";
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The Debian package as a user meets it, in a throwaway Debian 12 root so that this machine stays
-# untouched: installed with apt-get from the file (its dependencies pulled in), started from the
+# The Debian package as a user meets it, in a throwaway root of this machine's own Debian release
+# (the one the package was built for), so that this machine stays untouched: installed with apt-get from the file (its dependencies pulled in), started from the
 # /usr/bin link under Xvfb, a file dropped on it and the sample archiver seen to pack it, an
 # edited settings file kept by a reinstall, and nothing of it left after apt-get purge.
 # The base root is made once with mmdebstrap and kept as a tarball, with the downloaded packages,
@@ -29,15 +29,20 @@ kill "${background[0]}"
 ) >/dev/null 2>&1 &
 background[0]=$!
 
-base=$cache/bookworm-base.tar
-debs=$cache/bookworm-debs
+suite=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+[ -n "$suite" ] || {
+    echo "FAIL: /etc/os-release names no Debian release"
+    exit 1
+}
+base=$cache/$suite-base.tar
+debs=$cache/$suite-debs
 mkdir -p "$cache" "$debs"
 if [ ! -s "$base" ]; then
     echo "making the base root $base (once)"
-    mmdebstrap --quiet --variant=apt --mode=root --format=tar bookworm "$base.part" \
-        "deb http://deb.debian.org/debian bookworm main" \
-        "deb http://deb.debian.org/debian bookworm-updates main" \
-        "deb http://deb.debian.org/debian-security bookworm-security main" || {
+    mmdebstrap --quiet --variant=apt --mode=root --format=tar "$suite" "$base.part" \
+        "deb http://deb.debian.org/debian $suite main" \
+        "deb http://deb.debian.org/debian $suite-updates main" \
+        "deb http://deb.debian.org/debian-security $suite-security main" || {
         echo "FAIL: mmdebstrap could not make the base root"
         exit 1
     }

@@ -694,7 +694,7 @@ void MainWindowTest::otherChildrenAreWaitedForAsUsual() {
     QCOMPARE(QProcess::execute(QStringLiteral("/bin/sh"),
                                {QStringLiteral("-c"), QStringLiteral("exit 7")}),
              7);
-    struct sigaction now {};
+    struct sigaction now = {};
     sigaction(SIGCHLD, nullptr, &now);
     QCOMPARE(now.sa_flags & SA_NOCLDWAIT, 0);
     QTRY_COMPARE(ended.size(), std::size_t{2});
