@@ -27,11 +27,13 @@ mkdir -p "$cache" "$debs" || exit 2
 
 if [ ! -s "$base" ]; then
     echo "making the base root $base (once)"
+    # From the mirrors this machine's apt uses.
+    source scripts/apt-mirrors.sh
+    [ -n "$debian_mirror" ] || { echo "FAIL: no Debian mirror in this machine's apt sources"; exit 1; }
+    mapfile -t mirrors < <(mirror_lines "$suite")
     mmdebstrap --quiet --variant=minbase --mode=root --include=make,git,ca-certificates \
         --format=tar "$suite" "$base.part" \
-        "deb http://deb.debian.org/debian $suite main" \
-        "deb http://deb.debian.org/debian $suite-updates main" \
-        "deb http://deb.debian.org/debian-security $suite-security main" || {
+        "${mirrors[@]}" || {
         rm -f "$base.part"
         echo "FAIL: mmdebstrap could not make a $suite root"
         exit 1

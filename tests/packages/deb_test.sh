@@ -39,10 +39,12 @@ debs=$cache/$suite-debs
 mkdir -p "$cache" "$debs"
 if [ ! -s "$base" ]; then
     echo "making the base root $base (once)"
+    # From the mirrors this machine's apt uses.
+    source "$(dirname "$0")/../../scripts/apt-mirrors.sh"
+    [ -n "$debian_mirror" ] || { echo "FAIL: no Debian mirror in this machine's apt sources"; exit 1; }
+    mapfile -t mirrors < <(mirror_lines "$suite")
     mmdebstrap --quiet --variant=apt --mode=root --format=tar "$suite" "$base.part" \
-        "deb http://deb.debian.org/debian $suite main" \
-        "deb http://deb.debian.org/debian $suite-updates main" \
-        "deb http://deb.debian.org/debian-security $suite-security main" || {
+        "${mirrors[@]}" || {
         echo "FAIL: mmdebstrap could not make the base root"
         exit 1
     }
