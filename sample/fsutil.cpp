@@ -276,11 +276,15 @@ DIR* open_own_folder(int dirfd, const char* name) {
     int fd = openat(dirfd, name, flags);
     if (fd < 0 && errno == EACCES) {
         // An archive may leave folders unreadable; this only ever runs on ours.
-        fchmodat(dirfd, name, 0700, 0);
+        if (fchmodat(dirfd, name, 0700, 0) != 0) return nullptr;
         fd = openat(dirfd, name, flags);
     }
     if (fd < 0) return nullptr;
-    fchmod(fd, 0700);
+    // Without write permission its entries cannot go, nor can it.
+    if (fchmod(fd, 0700) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
     DIR* d = fdopendir(fd);
     if (d == nullptr) ::close(fd);
     return d;

@@ -20,7 +20,7 @@
 
 #include "extract.h"
 #include "fsutil.h"
-#include "limits.h"
+#include "extract_limits.h"
 #include "pack.h"
 
 namespace {

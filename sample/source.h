@@ -14,7 +14,7 @@
 #include <string>
 
 #include "fsutil.h"
-#include "limits.h"
+#include "extract_limits.h"
 
 namespace korvu {
 

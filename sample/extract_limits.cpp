@@ -1,4 +1,4 @@
-#include "limits.h"
+#include "extract_limits.h"
 
 #include <sys/statvfs.h>
 
