@@ -5,8 +5,8 @@
 #include <optional>
 #include <string>
 
-#include "fsutil.h"
 #include "extract_limits.h"
+#include "fsutil.h"
 
 namespace korvu {
 

@@ -1,7 +1,11 @@
 #include "extract_limits.h"
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -57,7 +61,35 @@ Limits Limits::from_environment() {
     Limits l;
     if (std::optional<std::uint64_t> r = from_env("KORVU_MAX_RATIO", false)) l.ratio = *r;
     l.keep_free = from_env("KORVU_KEEP_FREE", true);
+    if (std::optional<std::uint64_t> n = from_env("KORVU_MAX_ENTRIES", false)) l.max_entries = *n;
+    if (std::optional<std::uint64_t> m = from_env("KORVU_MAX_MEMORY", true)) l.max_memory = *m;
     return l;
+}
+
+std::uint64_t g_memory_limit = 0;
+
+bool Limits::apply_memory_limit() const {
+#if defined(__SANITIZE_ADDRESS__)
+    // The sanitizer's shadow memory alone is far past any such cap.
+    return false;
+#else
+    if (max_memory == 0) return false;
+    struct rlimit rl;
+    if (getrlimit(RLIMIT_DATA, &rl) != 0) return false;
+    if (rl.rlim_cur != RLIM_INFINITY && rl.rlim_cur <= max_memory) return false;
+    rlim_t want = static_cast<rlim_t>(max_memory);
+    if (rl.rlim_max != RLIM_INFINITY && rl.rlim_max < want) want = rl.rlim_max;
+    rl.rlim_cur = want;
+    if (setrlimit(RLIMIT_DATA, &rl) != 0) return false;
+    g_memory_limit = want;
+    return true;
+#endif
+}
+
+std::string memory_message() {
+    if (g_memory_limit == 0) return "out of memory";
+    return "it needs more than " + human_size(g_memory_limit) +
+           " of memory; set KORVU_MAX_MEMORY to allow more";
 }
 
 std::string human_size(std::uint64_t bytes) {
@@ -71,44 +103,91 @@ std::string human_size(std::uint64_t bytes) {
     return buf;
 }
 
+namespace {
+
+// Past this much data an entry's room is measured again even where it cannot be held.
+constexpr std::uint64_t kMeasureEvery = 4ull << 20;
+
+}  // namespace
+
 Budget::Budget(const Limits& limits, std::uint64_t archive_size, int dirfd,
                const std::string& shown)
-    : shown_(shown), ratio_(limits.ratio) {
+    : shown_(shown), dirfd_(dirfd), ratio_(limits.ratio), max_entries_(limits.max_entries) {
     max_data_ = ratio_ == 0 ? kMax : std::max(times(ratio_, archive_size), Limits::kRatioFloor);
     struct statvfs vfs;
     if (fstatvfs(dirfd, &vfs) != 0) fail_errno("cannot extract " + quote(shown), errno);
     block_ = vfs.f_frsize > 0 ? vfs.f_frsize : 4096;
-    std::uint64_t avail = times(vfs.f_bavail, block_);
     keep_free_ = limits.keep_free.value_or(std::min(
         Limits::kKeepFreeCap, times(vfs.f_blocks, block_) / 100 * Limits::kKeepFreePercent));
-    room_ = avail > keep_free_ ? avail - keep_free_ : 0;
+    // Unnamed, so that nothing is left of it whatever ends the process.
+    held_ = Fd(openat(dirfd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+}
+
+std::uint64_t Budget::blocks(std::uint64_t bytes) const {
+    return (std::max<std::uint64_t>(bytes, 1) + block_ - 1) / block_ * block_;
+}
+
+void Budget::count_entry(const std::string& label) {
+    ++entries_;
+    if (max_entries_ != 0 && entries_ > max_entries_) {
+        exceeded(label + " is past the limit of " + std::to_string(max_entries_) +
+                 " entries; set KORVU_MAX_ENTRIES to allow more");
+    }
+}
+
+void Budget::begin_entry(const std::string& name, std::uint64_t size) {
+    if (in_entry_) done_data_ += entry_size_;
+    in_entry_ = true;
+    entry_ = name;
+    entry_size_ = size;
+    check_ratio(name, done_data_ + size);
+    // Every entry takes at least one block, and a sparse one counts at its full size.
+    entry_claim_ = blocks(size);
+    last_measured_at_ = 0;
+    struct statvfs vfs;
+    if (fstatvfs(dirfd_, &vfs) != 0) fail_errno("cannot extract " + quote(shown_), errno);
     // Some file systems have no fixed number of inodes and report none.
     if (vfs.f_files > 0) {
         const std::uint64_t p = Limits::kKeepFreePercent;
         std::uint64_t keep = vfs.f_files / 100 * p + (vfs.f_files % 100 * p + 99) / 100;
-        inode_room_ = vfs.f_favail > keep ? vfs.f_favail - keep : 0;
+        if (vfs.f_favail <= keep) {
+            exceeded(quote(name) + " would leave less than " +
+                     std::to_string(Limits::kKeepFreePercent) +
+                     "% of the file system's inodes free");
+        }
     }
-    // The new folder itself.
-    entries_ = 1;
-    done_disk_ = block_;
-}
-
-void Budget::begin_entry(const std::string& name, std::uint64_t size) {
-    if (in_entry_) {
-        done_data_ += entry_size_;
-        done_disk_ += (std::max<std::uint64_t>(entry_size_, 1) + block_ - 1) / block_ * block_;
-    }
-    in_entry_ = true;
-    entry_ = name;
-    entry_size_ = size;
-    ++entries_;
-    check();
+    claim(entry_claim_);
 }
 
 void Budget::grow_entry(std::uint64_t size) {
-    if (size <= entry_size_) return;
-    entry_size_ = size;
-    check();
+    if (size > entry_size_) {
+        entry_size_ = size;
+        check_ratio(entry_, done_data_ + size);
+    }
+    std::uint64_t written = blocks(size);
+    if (written > entry_claim_) {
+        // Past its declared size (a stream gives none): claim another stretch.
+        entry_claim_ = written + blocks(std::max<std::uint64_t>(written / 8, 1ull << 20));
+        last_measured_at_ = size;
+        claim(entry_claim_ - written);
+        return;
+    }
+    std::uint64_t ahead = entry_claim_ - written;
+    if (held_.get() >= 0) {
+        // What is about to be written needs the room it held.
+        if (ahead < held_bytes_) hold(ahead);
+    } else if (size - std::min(size, last_measured_at_) >= kMeasureEvery) {
+        last_measured_at_ = size;
+        claim(ahead);
+    }
+}
+
+void Budget::skipped(const std::string& label, std::uint64_t bytes) {
+    // Not written, but as much work as if it were.
+    done_data_ += bytes;
+    if (done_data_ + (in_entry_ ? entry_size_ : 0) <= max_data_) return;
+    exceeded(label + ", which is skipped, expands the archive to more than " +
+             std::to_string(ratio_) + " times its size; set KORVU_MAX_RATIO to allow more");
 }
 
 void Budget::decoded(std::uint64_t total) {
@@ -117,23 +196,58 @@ void Budget::decoded(std::uint64_t total) {
              " times its size; set KORVU_MAX_RATIO to allow more");
 }
 
-void Budget::check() const {
-    // Every entry takes at least one block, and a sparse one counts at its full size.
-    std::uint64_t data = done_data_ + entry_size_;
-    std::uint64_t disk =
-        done_disk_ + (std::max<std::uint64_t>(entry_size_, 1) + block_ - 1) / block_ * block_;
-    if (data > max_data_) {
-        exceeded(quote(entry_) + " would make the output more than " + std::to_string(ratio_) +
-                 " times the archive's size (" + human_size(max_data_) +
-                 "); set KORVU_MAX_RATIO to allow more");
-    }
-    if (disk > room_) {
+void Budget::release() {
+    held_ = Fd();
+    held_bytes_ = 0;
+}
+
+void Budget::check_ratio(const std::string& name, std::uint64_t data) const {
+    if (data <= max_data_) return;
+    exceeded(quote(name) + " would make the output more than " + std::to_string(ratio_) +
+             " times the archive's size (" + human_size(max_data_) +
+             "); set KORVU_MAX_RATIO to allow more");
+}
+
+void Budget::claim(std::uint64_t ahead) {
+    auto too_little = [&] {
         exceeded(quote(entry_) + " would leave less than " + human_size(keep_free_) +
                  " free on the file system; set KORVU_KEEP_FREE to keep less free");
+    };
+    auto available = [&] {
+        struct statvfs vfs;
+        if (fstatvfs(dirfd_, &vfs) != 0) fail_errno("cannot extract " + quote(shown_), errno);
+        return times(vfs.f_bavail, vfs.f_frsize > 0 ? vfs.f_frsize : block_);
+    };
+    // What this run holds already is room it may use.
+    std::uint64_t usable = available() + held_bytes_;
+    if (usable < keep_free_ || ahead > usable - keep_free_) too_little();
+    std::uint64_t before = held_bytes_;
+    hold(ahead);
+    // Another run may have claimed the same room meanwhile.
+    if (held_bytes_ > before && available() < keep_free_) {
+        hold(before);
+        too_little();
     }
-    if (inode_room_ && entries_ > *inode_room_) {
-        exceeded(quote(entry_) + " would leave less than " +
-                 std::to_string(Limits::kKeepFreePercent) + "% of the file system's inodes free");
+}
+
+void Budget::hold(std::uint64_t bytes) {
+    if (held_.get() < 0 || bytes == held_bytes_) return;
+    if (bytes < held_bytes_) {
+        if (ftruncate(held_.get(), static_cast<off_t>(bytes)) == 0) held_bytes_ = bytes;
+        return;
+    }
+    int rc;
+    do {
+        rc = fallocate(held_.get(), 0, 0, static_cast<off_t>(bytes));
+    } while (rc != 0 && errno == EINTR);
+    if (rc == 0) {
+        held_bytes_ = bytes;
+    } else if (errno == ENOSPC || errno == EDQUOT) {
+        exceeded(quote(entry_) + " would leave less than " + human_size(keep_free_) +
+                 " free on the file system; set KORVU_KEEP_FREE to keep less free");
+    } else {
+        // No way to hold room here: measuring again as the entry grows must do.
+        release();
     }
 }
 
