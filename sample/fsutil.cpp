@@ -252,6 +252,13 @@ std::string TempEntry::place(const std::function<std::string(int)>& name_for,
                 unlinkat(dirfd_, from, 0);
                 return to;
             }
+            // FAT and exFAT have no hard links either: make the name ours
+            // exclusively and fill it.
+            if (errno == EPERM || errno == EMLINK || errno == ENOSYS || errno == EOPNOTSUPP ||
+                errno == ENOTSUP) {
+                if (copy_to(to, where)) return to;
+                continue;
+            }
         } else if (mkdirat(dirfd_, to.c_str(), 0700) == 0) {
             if (renameat(dirfd_, from, dirfd_, to.c_str()) == 0) {
                 published_ = true;
@@ -265,6 +272,57 @@ std::string TempEntry::place(const std::function<std::string(int)>& name_for,
         fail_errno("cannot create " + quote(where + to), errno);
     }
     throw Failure("no free name for " + quote(where + name_for(1)));
+}
+
+// False when `to` is taken.
+bool TempEntry::copy_to(const std::string& to, const std::string& where) {
+    std::string what = "cannot create " + quote(where + to);
+    Fd in(openat(dirfd_, name_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st;
+    if (in.get() < 0 || fstat(in.get(), &st) != 0) fail_errno(what, errno);
+    if (st.st_dev != dev_ || st.st_ino != ino_)
+        throw Failure(what + ": its temporary file was replaced");
+    Fd out(openat(dirfd_, to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                  st.st_mode & 0777));
+    if (out.get() < 0) {
+        if (errno == EEXIST) return false;
+        fail_errno(what, errno);
+    }
+    struct stat made {};
+    int err = fstat(out.get(), &made) == 0 ? 0 : errno;
+    std::vector<char> buf(1 << 20);
+    while (err == 0) {
+        ssize_t n = read(in.get(), buf.data(), buf.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) err = errno;
+        if (n <= 0) break;
+        for (ssize_t done = 0; done < n && err == 0;) {
+            ssize_t w = write(out.get(), buf.data() + done, static_cast<size_t>(n - done));
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0)
+                err = w < 0 ? errno : EIO;
+            else
+                done += w;
+        }
+        if (err == 0 && g_stop_signal != 0) err = EINTR;
+    }
+    if (err == 0 && fsync(out.get()) != 0) err = errno;
+    if (err == 0 && close(out.release()) != 0) err = errno;
+    if (err != 0) {
+        // Only the file made here goes: the name is checked to still be it.
+        struct stat now;
+        if (fstatat(dirfd_, to.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+            now.st_dev == made.st_dev && now.st_ino == made.st_ino) {
+            unlinkat(dirfd_, to.c_str(), 0);
+        }
+        if (err == EINTR) check_stop();
+        fail_errno(what, err);
+    }
+    unlinkat(dirfd_, name_.c_str(), 0);
+    name_.clear();
+    dev_ = made.st_dev, ino_ = made.st_ino;
+    published_ = true;
+    return true;
 }
 
 namespace {
