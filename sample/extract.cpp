@@ -220,8 +220,18 @@ public:
             ++index_;
             std::string name = entry_name(e);
             // A warning from the reader means a checksum or format error.
+            if (rc != ARCHIVE_OK && name.empty()) {
+                // Its name is all the reader could not give.
+                fail(label(name) +
+                     ": its name is not valid in the character set the archive gives for it (" +
+                     reason(r_) + ")");
+            }
             if (rc != ARCHIVE_OK) fail(r_, name);
             budget_.count_entry(label(name));
+            // Members with no type at all (ar, some cpio) hold a file's data.
+            if (archive_entry_filetype(e) == 0 && archive_entry_hardlink(e) == nullptr) {
+                archive_entry_set_filetype(e, AE_IFREG);
+            }
             if (base_format(r_) == ARCHIVE_FORMAT_AR && name == "/") {
                 // The symbol table of a library, not one of its members.
                 skip_data(name);
@@ -267,8 +277,6 @@ private:
         // Never hand out set-id or sticky bits from someone else's archive.
         archive_entry_set_perm(e, archive_entry_perm(e) & 0777);
         bool link = archive_entry_hardlink(e) != nullptr;
-        // Members with no type at all (ar, some cpio) hold a file's data.
-        if (!link && archive_entry_filetype(e) == 0) archive_entry_set_filetype(e, AE_IFREG);
         check_place(e, name);
         la_int64_t declared = archive_entry_size_is_set(e) ? archive_entry_size(e) : 0;
         if (link) {
@@ -370,9 +378,6 @@ private:
     [[noreturn]] void fail(archive* a, const std::string& name) {
         int err = errno;
         std::string why = out_of_memory(a, err) ? memory_message() : reason(a);
-        if (a == r_ && name.empty()) {
-            throw Failure("cannot extract " + quote(shown_) + ": " + label(name) + ": " + why);
-        }
         throw Failure("cannot extract " + quote(shown_) + ": " +
                       (name.empty() ? "" : quote(name) + ": ") + why);
     }
