@@ -6,7 +6,8 @@ set -eu
 linux=(cmake make g++ pkg-config qt6-base-dev libgl-dev libqt6svg6 libarchive-dev zlib1g-dev
        librsvg2-bin fonts-ipafont-gothic)
 test=(libgtest-dev libgmock-dev clang-format xvfb xauth xdotool x11-utils wmctrl openbox
-      imagemagick libarchive-tools desktop-file-utils appstream file man-db procps)
+      imagemagick libarchive-tools desktop-file-utils appstream file man-db procps python3
+      exfat-fuse exfatprogs)
 win=(cmake make g++ googletest wine wine64 g++-mingw-w64-x86-64 g++-mingw-w64-i686
      binutils-mingw-w64-x86-64 libx11-dev xvfb xauth xdotool x11-utils imagemagick
      libmagickcore-6.q16-6-extra nsis fonts-ipafont-gothic locales)
