@@ -277,11 +277,20 @@ std::string TempEntry::place(const std::function<std::string(int)>& name_for,
 // False when `to` is taken.
 bool TempEntry::copy_to(const std::string& to, const std::string& where) {
     std::string what = "cannot create " + quote(where + to);
-    Fd in(openat(dirfd_, name_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    // Read through the descriptor still open where there is one: some file
+    // systems give a file another number once it has been closed.
+    Fd reopened;
+    int in = fd_.get();
     struct stat st;
-    if (in.get() < 0 || fstat(in.get(), &st) != 0) fail_errno(what, errno);
-    if (st.st_dev != dev_ || st.st_ino != ino_)
-        throw Failure(what + ": its temporary file was replaced");
+    if (in < 0) {
+        reopened = Fd(openat(dirfd_, name_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        in = reopened.get();
+        if (in < 0 || fstat(in, &st) != 0) fail_errno(what, errno);
+        if (st.st_dev != dev_ || st.st_ino != ino_)
+            throw Failure(what + ": its temporary file was replaced");
+    } else if (fstat(in, &st) != 0) {
+        fail_errno(what, errno);
+    }
     Fd out(openat(dirfd_, to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                   st.st_mode & 0777));
     if (out.get() < 0) {
@@ -291,11 +300,12 @@ bool TempEntry::copy_to(const std::string& to, const std::string& where) {
     struct stat made {};
     int err = fstat(out.get(), &made) == 0 ? 0 : errno;
     std::vector<char> buf(1 << 20);
-    while (err == 0) {
-        ssize_t n = read(in.get(), buf.data(), buf.size());
+    for (off_t at = 0; err == 0;) {
+        ssize_t n = pread(in, buf.data(), buf.size(), at);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) err = errno;
         if (n <= 0) break;
+        at += n;
         for (ssize_t done = 0; done < n && err == 0;) {
             ssize_t w = write(out.get(), buf.data() + done, static_cast<size_t>(n - done));
             if (w < 0 && errno == EINTR) continue;
@@ -318,6 +328,7 @@ bool TempEntry::copy_to(const std::string& to, const std::string& where) {
         if (err == EINTR) check_stop();
         fail_errno(what, err);
     }
+    fd_ = Fd();
     unlinkat(dirfd_, name_.c_str(), 0);
     name_.clear();
     dev_ = made.st_dev, ino_ = made.st_ino;

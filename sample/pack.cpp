@@ -262,7 +262,7 @@ std::string pack(const Target& target, int fd, const struct stat& st, const std:
         if (fchmod(tmp.fd(), mode) != 0) fail_errno("cannot pack " + quote(shown), errno);
     }
     if (fsync(tmp.fd()) != 0) fail_errno("cannot pack " + quote(shown), errno);
-    tmp.close_fd();
+    // Kept open: where the zip has to be copied to its name, it is read through this.
     check_stop();
     return tmp.publish([&](int n) { return numbered(target.name, n) + ".zip"; }, target.dir_prefix,
                        [&](const std::string& made) { announce(target.dir_prefix + made); });

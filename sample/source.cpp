@@ -1,5 +1,6 @@
 #include "source.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -321,6 +322,12 @@ std::optional<std::string> sevenzip_problem(int fd, const Limits& limits) {
                " (a quarter of the memory limit); set KORVU_MAX_MEMORY to allow more";
     };
     std::uint64_t offset = le64(start + 12), size = le64(start + 20);
+    struct stat st;
+    // One that claims more than the file holds is damaged, which the reader tells.
+    if (fstat(fd, &st) != 0 || offset > static_cast<std::uint64_t>(st.st_size) ||
+        size > static_cast<std::uint64_t>(st.st_size) - offset) {
+        return std::nullopt;
+    }
     if (most != 0 && size > most) return too_large(size);
     if (size == 0 || size > (1u << 20) || offset > (1ull << 62)) return std::nullopt;
     std::vector<unsigned char> header(static_cast<size_t>(size));
