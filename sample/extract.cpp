@@ -377,7 +377,7 @@ private:
 
     [[noreturn]] void fail(archive* a, const std::string& name) {
         int err = errno;
-        std::string why = out_of_memory(a, err) ? memory_message() : reason(a);
+        std::string why = a == r_ && out_of_memory(a, err) ? memory_message() : reason(a);
         throw Failure("cannot extract " + quote(shown_) + ": " +
                       (name.empty() ? "" : quote(name) + ": ") + why);
     }

@@ -13,7 +13,7 @@ make7z=$(cd "$(dirname "$0")" && pwd)/sample_archiver_7z.py
 # The sanitizer's shadow memory leaves no room for a memory cap.
 asan=
 ldd "$bin" 2>/dev/null | grep -q libasan && asan=1
-for tool in bsdtar tar cmp diff md5sum python3 ar; do
+for tool in bsdtar tar cmp diff md5sum python3 ar cc; do
     command -v "$tool" >/dev/null || { echo "$0: '$tool' is needed" >&2; exit 1; }
 done
 
@@ -567,6 +567,10 @@ for f in lib.a typeless.cpio; do
     [[ $rc -eq 0 && -z $err ]] && diff -r "ref-$f" "$out"; ok "$f extracts as bsdtar does (rc=$rc err=$err)"
 done
 [ "$(cat lib/a.txt lib/b.txt typeless/plain.txt)" = $'alpha\nbeta\nno type' ]; ok "with the members' data"
+# A static library's symbol table is no member of it.
+echo 'int f(void) { return 1; }' >f.c && cc -c f.c && ar rcs libf.a f.o
+run libf.a
+[[ $rc -eq 0 && $(ls -A libf) == f.o ]] && cmp -s f.o libf/f.o; ok "a static library gives its object files (rc=$rc err=$err)"
 
 begin deep_and_many
 # One file 1100 folders down: refused before any folder is made.
