@@ -5,8 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "extract_limits.h"
 #include "fsutil.h"
-#include "limits.h"
 
 namespace korvu {
 

@@ -236,6 +236,13 @@ std::string TempEntry::place(const std::function<std::string(int)>& name_for,
                 unlinkat(dirfd_, from, 0);
                 return to;
             }
+            // FAT and exFAT have no hard links either: make the name ours
+            // exclusively and fill it.
+            if (errno == EPERM || errno == EMLINK || errno == ENOSYS || errno == EOPNOTSUPP ||
+                errno == ENOTSUP) {
+                if (copy_to(to, where)) return to;
+                continue;
+            }
         } else if (mkdirat(dirfd_, to.c_str(), 0700) == 0) {
             if (renameat(dirfd_, from, dirfd_, to.c_str()) == 0) {
                 published_ = true;
@@ -251,6 +258,68 @@ std::string TempEntry::place(const std::function<std::string(int)>& name_for,
     throw Failure("no free name for " + quote(where + name_for(1)));
 }
 
+// False when `to` is taken.
+bool TempEntry::copy_to(const std::string& to, const std::string& where) {
+    std::string what = "cannot create " + quote(where + to);
+    // Read through the descriptor still open where there is one: some file
+    // systems give a file another number once it has been closed.
+    Fd reopened;
+    int in = fd_.get();
+    struct stat st;
+    if (in < 0) {
+        reopened = Fd(openat(dirfd_, name_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        in = reopened.get();
+        if (in < 0 || fstat(in, &st) != 0) fail_errno(what, errno);
+        if (st.st_dev != dev_ || st.st_ino != ino_)
+            throw Failure(what + ": its temporary file was replaced");
+    } else if (fstat(in, &st) != 0) {
+        fail_errno(what, errno);
+    }
+    Fd out(openat(dirfd_, to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                  st.st_mode & 0777));
+    if (out.get() < 0) {
+        if (errno == EEXIST) return false;
+        fail_errno(what, errno);
+    }
+    struct stat made {};
+    int err = fstat(out.get(), &made) == 0 ? 0 : errno;
+    std::vector<char> buf(1 << 20);
+    for (off_t at = 0; err == 0;) {
+        ssize_t n = pread(in, buf.data(), buf.size(), at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) err = errno;
+        if (n <= 0) break;
+        at += n;
+        for (ssize_t done = 0; done < n && err == 0;) {
+            ssize_t w = write(out.get(), buf.data() + done, static_cast<size_t>(n - done));
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0)
+                err = w < 0 ? errno : EIO;
+            else
+                done += w;
+        }
+        if (err == 0 && g_stop_signal != 0) err = EINTR;
+    }
+    if (err == 0 && fsync(out.get()) != 0) err = errno;
+    if (err == 0 && close(out.release()) != 0) err = errno;
+    if (err != 0) {
+        // Only the file made here goes: the name is checked to still be it.
+        struct stat now;
+        if (fstatat(dirfd_, to.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+            now.st_dev == made.st_dev && now.st_ino == made.st_ino) {
+            unlinkat(dirfd_, to.c_str(), 0);
+        }
+        if (err == EINTR) check_stop();
+        fail_errno(what, err);
+    }
+    fd_ = Fd();
+    unlinkat(dirfd_, name_.c_str(), 0);
+    name_.clear();
+    dev_ = made.st_dev, ino_ = made.st_ino;
+    published_ = true;
+    return true;
+}
+
 namespace {
 
 // An open folder of the tree being removed, made writable so that its
@@ -263,7 +332,8 @@ DIR* open_own_folder(int dirfd, const char* name) {
         if (fchmodat(dirfd, name, 0700, 0) == 0) fd = openat(dirfd, name, flags);
     }
     if (fd < 0) return nullptr;
-    fchmod(fd, 0700);
+    // Where permissions cannot change, its entries may still go.
+    (void)!fchmod(fd, 0700);
     DIR* d = fdopendir(fd);
     if (d == nullptr) ::close(fd);
     return d;

@@ -83,6 +83,7 @@ private:
     void remember_identity();
     std::string place(const std::function<std::string(int)>& name_for, const std::string& where);
     void withdraw(const std::string& published);
+    bool copy_to(const std::string& to, const std::string& where);
 
     int dirfd_;
     Kind kind_;

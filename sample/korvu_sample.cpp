@@ -19,8 +19,8 @@
 #include <new>
 
 #include "extract.h"
+#include "extract_limits.h"
 #include "fsutil.h"
-#include "limits.h"
 #include "pack.h"
 
 namespace {
@@ -57,7 +57,21 @@ std::string help() {
            std::to_string(Limits::kKeepFreePercent) + "% of the file system (at most " +
            human_size(Limits::kKeepFreeCap) +
            "), or of its inodes, free;\n"
-           "    KORVU_KEEP_FREE=SIZE keeps SIZE free instead (bytes, or with K, M, G, T, P).\n"
+           "    KORVU_KEEP_FREE=SIZE keeps SIZE free instead (bytes, or with K, M, G, T, P);\n"
+           "  - hold more than " +
+           std::to_string(Limits::kDefaultMaxEntries) +
+           " entries (KORVU_MAX_ENTRIES=N allows N, 0 lifts it),\n"
+           "    or nest folders more than " +
+           std::to_string(Limits::kMaxDepth) +
+           " levels deep.\n"
+           "It uses at most " +
+           human_size(Limits::kDefaultMaxMemory) +
+           " of memory (KORVU_MAX_MEMORY=SIZE allows SIZE, 0 lifts\n"
+           "it). Runs side by side see the room each other still needs. Packing\n"
+           "refuses folders nested more than " +
+           std::to_string(Limits::kMaxDepth) +
+           " levels deep and names longer than\n"
+           "65535 bytes, which a zip cannot hold.\n"
            "Damaged archives are an error, and only built-in decompressors are used.\n"
            "\n"
            "Exit status: 0 when done, 1 on failure, 2 on wrong usage.\n";
@@ -134,12 +148,14 @@ int main(int argc, char** argv) {
 
     std::string error;
     try {
-        run(argv[1], Limits::from_environment());
+        Limits limits = Limits::from_environment();
+        limits.apply_memory_limit();
+        run(argv[1], limits);
         return 0;
     } catch (const Failure& f) {
         error = f.what();
     } catch (const std::bad_alloc&) {
-        error = "out of memory";
+        error = "cannot go on: " + memory_message();
     } catch (const std::exception& e) {
         error = e.what();
     }

@@ -14,8 +14,12 @@
 #include <memory>
 #include <vector>
 
+#include "extract_limits.h"
+
 namespace korvu {
 namespace {
+
+constexpr size_t kMaxZipName = 65535;
 
 using Writer = std::unique_ptr<archive, decltype(&archive_write_free)>;
 using Entry = std::unique_ptr<archive_entry, decltype(&archive_entry_free)>;
@@ -79,6 +83,13 @@ public:
 private:
     void write_header(const struct stat& st, const std::string& entry_name,
                       const std::string& shown, const char* symlink = nullptr) {
+        // The zip format gives a name 16 bits of length; the writer would
+        // overflow its buffer past that.
+        if (entry_name.size() > kMaxZipName) {
+            throw Failure("cannot pack " + quote(shown) + ": its name in the zip would be " +
+                          std::to_string(entry_name.size()) +
+                          " bytes long, and a zip holds at most " + std::to_string(kMaxZipName));
+        }
         Entry e(archive_entry_new(), archive_entry_free);
         archive_entry_copy_stat(e.get(), &st);
         archive_entry_copy_pathname(e.get(), entry_name.c_str());
@@ -112,35 +123,79 @@ private:
         throw Failure(quote(shown) + " changed while it was being packed");
     }
 
+    // One folder level still being packed; only the deepest is held open.
+    struct Level {
+        dev_t dev;
+        ino_t ino;
+        std::string entry;
+        std::string shown;
+        std::vector<std::string> names;
+        size_t next = 0;
+    };
+
+    // Walks down by name and back up through "..", checked against the
+    // folder it came from, so that any depth needs the same few descriptors.
     void add_folder(int fd, const struct stat& st, const std::string& entry_name,
                     const std::string& shown) {
+        Fd cur(fcntl(fd, F_DUPFD_CLOEXEC, 0));
+        if (cur.get() < 0) fail_errno("cannot read " + quote(shown), errno);
         write_header(st, entry_name + "/", shown);
-        for (const std::string& child : list(fd, shown)) {
+        std::vector<Level> levels;
+        levels.push_back({st.st_dev, st.st_ino, entry_name, shown, list(cur.get(), shown)});
+        while (!levels.empty()) {
             check_stop();
-            std::string child_shown = shown + "/" + child;
-            std::string child_entry = entry_name + "/" + child;
+            Level& here = levels.back();
+            if (here.next == here.names.size()) {
+                levels.pop_back();
+                if (levels.empty()) break;
+                Fd up(openat(cur.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+                struct stat ust;
+                if (up.get() < 0 || fstat(up.get(), &ust) != 0 || ust.st_dev != levels.back().dev ||
+                    ust.st_ino != levels.back().ino) {
+                    fail_changed(levels.back().shown);
+                }
+                cur = std::move(up);
+                continue;
+            }
+            const std::string& child = here.names[here.next++];
+            std::string child_shown = here.shown + "/" + child;
+            std::string child_entry = here.entry + "/" + child;
             struct stat cst;
-            if (fstatat(fd, child.c_str(), &cst, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (fstatat(cur.get(), child.c_str(), &cst, AT_SYMLINK_NOFOLLOW) != 0) {
                 fail_errno("cannot read " + quote(child_shown), errno);
             }
             if (S_ISLNK(cst.st_mode)) {
-                add_symlink(fd, child, cst, child_entry, child_shown);
-            } else if (S_ISDIR(cst.st_mode) || S_ISREG(cst.st_mode)) {
-                int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-                if (S_ISDIR(cst.st_mode)) flags |= O_DIRECTORY;
-                Fd cfd(openat(fd, child.c_str(), flags));
-                if (cfd.get() < 0) fail_errno("cannot read " + quote(child_shown), errno);
-                // Re-check through the descriptor: the name may have been swapped.
-                if (fstat(cfd.get(), &cst) != 0)
-                    fail_errno("cannot read " + quote(child_shown), errno);
-                if (!S_ISDIR(cst.st_mode) && !S_ISREG(cst.st_mode)) {
-                    fail_changed(child_shown);
-                }
-                if (S_ISREG(cst.st_mode)) fcntl(cfd.get(), F_SETFL, 0);
-                add(cfd.get(), cst, child_entry, child_shown);
-            } else {
+                add_symlink(cur.get(), child, cst, child_entry, child_shown);
+                continue;
+            }
+            if (!S_ISDIR(cst.st_mode) && !S_ISREG(cst.st_mode)) {
                 std::cerr << "korvu-sample: skipping " << quote(child_shown)
                           << ": not a file, folder or symbolic link\n";
+                continue;
+            }
+            int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+            if (S_ISDIR(cst.st_mode)) flags |= O_DIRECTORY;
+            Fd cfd(openat(cur.get(), child.c_str(), flags));
+            if (cfd.get() < 0) fail_errno("cannot read " + quote(child_shown), errno);
+            // Re-check through the descriptor: the name may have been swapped.
+            if (fstat(cfd.get(), &cst) != 0) fail_errno("cannot read " + quote(child_shown), errno);
+            shared_ &= cst.st_mode;
+            if (S_ISREG(cst.st_mode)) {
+                fcntl(cfd.get(), F_SETFL, 0);
+                add_file(cfd.get(), cst, child_entry, child_shown);
+            } else if (S_ISDIR(cst.st_mode)) {
+                if (levels.size() >= Limits::kMaxDepth) {
+                    throw Failure("cannot pack " + quote(child_shown) +
+                                  ": it is nested more than " + std::to_string(Limits::kMaxDepth) +
+                                  " levels deep");
+                }
+                write_header(cst, child_entry + "/", child_shown);
+                std::vector<std::string> names = list(cfd.get(), child_shown);
+                levels.push_back({cst.st_dev, cst.st_ino, std::move(child_entry),
+                                  std::move(child_shown), std::move(names)});
+                cur = std::move(cfd);
+            } else {
+                fail_changed(child_shown);
             }
         }
     }
@@ -207,7 +262,7 @@ std::string pack(const Target& target, int fd, const struct stat& st, const std:
         if (fchmod(tmp.fd(), mode) != 0) fail_errno("cannot pack " + quote(shown), errno);
     }
     if (fsync(tmp.fd()) != 0) fail_errno("cannot pack " + quote(shown), errno);
-    tmp.close_fd();
+    // Kept open: where the zip has to be copied to its name, it is read through this.
     check_stop();
     return tmp.publish([&](int n) { return numbered(target.name, n) + ".zip"; }, target.dir_prefix,
                        [&](const std::string& made) { announce(target.dir_prefix + made); });

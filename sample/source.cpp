@@ -1,8 +1,10 @@
 #include "source.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string_view>
@@ -69,12 +71,9 @@ const Magic kMagics[] = {
     {0, "PK\x05\x06"sv, nullptr},
     {0, "7z\xbc\xaf\x27\x1c"sv, nullptr},
     {0, "Rar!\x1a\x07"sv, nullptr},
-    {0, "xar!"sv, nullptr},
     {0, "MSCF\0\0\0\0"sv, nullptr},
-    {0, "070701"sv, nullptr},
-    {0, "070702"sv, nullptr},
-    {0, "070707"sv, nullptr},
-    {0, "!<arch>\n"sv, nullptr},
+    // cpio, ar and xar start with plain text, which a note or a table may
+    // also start with: only their name and a reader's full look decide.
     {257, "ustar"sv, nullptr},
     {32769, "CD001"sv, nullptr},
 };
@@ -202,6 +201,153 @@ Sniffed sniff(int fd) {
         break;
     }
     return s;
+}
+
+namespace {
+
+// A 7z file's list of contents, read whole into memory by the archive
+// library: its size, and whether it is encrypted, are looked at first.
+class SevenZipHeader {
+public:
+    SevenZipHeader(const unsigned char* p, size_t size) : p_(p), end_(p + size) {}
+
+    // The coder ids of an encoded (packed) list of contents, and its unpacked size.
+    bool read_encoded(std::vector<std::string>& coders, std::uint64_t& unpacked) {
+        if (byte() != 0x17 || byte() != 0x06) return false;  // encoded header, pack info
+        number();                                            // where the packed data is
+        std::uint64_t streams = number();
+        for (int id = byte(); id != 0; id = byte()) {
+            if (!ok_ || id != 0x09 || streams > 64) return false;  // only sizes are expected
+            for (std::uint64_t i = 0; i < streams; ++i) number();
+        }
+        if (byte() != 0x07 || byte() != 0x0b) return false;  // unpack info, folders
+        std::uint64_t folders = number();
+        if (folders == 0 || folders > 64 || byte() != 0) return false;
+        std::uint64_t outs = 0;
+        for (std::uint64_t f = 0; f < folders; ++f) {
+            std::uint64_t n = number(), ins = 0, folder_outs = 0;
+            if (n == 0 || n > 64) return false;
+            for (std::uint64_t c = 0; c < n; ++c) {
+                int flags = byte();
+                size_t id_size = static_cast<size_t>(flags & 0x0f);
+                if (!ok_ || static_cast<size_t>(end_ - p_) < id_size) return false;
+                coders.emplace_back(reinterpret_cast<const char*>(p_), id_size);
+                p_ += id_size;
+                std::uint64_t in = 1, out = 1;
+                if (flags & 0x10) in = number(), out = number();
+                if (flags & 0x20) skip(number());
+                if (in > 64 || out > 64) return false;
+                ins += in, folder_outs += out;
+            }
+            for (std::uint64_t b = 1; b < folder_outs; ++b) number(), number();
+            std::uint64_t packed = ins - (folder_outs - 1);
+            if (packed > 1) {
+                for (std::uint64_t k = 0; k < packed; ++k) number();
+            }
+            outs += folder_outs;
+        }
+        if (byte() != 0x0c) return false;  // unpack sizes
+        unpacked = 0;
+        for (std::uint64_t i = 0; i < outs; ++i) unpacked = std::max(unpacked, number());
+        return ok_;
+    }
+
+private:
+    int byte() {
+        if (p_ >= end_) {
+            ok_ = false;
+            return -1;
+        }
+        return *p_++;
+    }
+    void skip(std::uint64_t n) {
+        if (n > static_cast<std::uint64_t>(end_ - p_)) {
+            ok_ = false;
+            p_ = end_;
+        } else {
+            p_ += n;
+        }
+    }
+    // 7z's variable-length number: leading one bits say how many bytes follow.
+    std::uint64_t number() {
+        int first = byte();
+        if (first < 0) return 0;
+        std::uint64_t value = 0;
+        int mask = 0x80;
+        for (int i = 0; i < 8; ++i) {
+            if ((first & mask) == 0) {
+                return value | (static_cast<std::uint64_t>(first & (mask - 1)) << (8 * i));
+            }
+            int b = byte();
+            if (b < 0) return 0;
+            value |= static_cast<std::uint64_t>(b) << (8 * i);
+            mask >>= 1;
+        }
+        return value;
+    }
+
+    const unsigned char* p_;
+    const unsigned char* end_;
+    bool ok_ = true;
+};
+
+std::uint64_t le64(const unsigned char* p) {
+    std::uint64_t v = 0;
+    for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
+    return v;
+}
+
+bool pread_all(int fd, unsigned char* buf, size_t size, off_t at) {
+    while (size > 0) {
+        ssize_t n = pread(fd, buf, size, at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        buf += n, size -= static_cast<size_t>(n), at += n;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::optional<std::string> sevenzip_problem(int fd, const Limits& limits) {
+    unsigned char start[32];
+    if (!pread_all(fd, start, sizeof start, 0) ||
+        std::memcmp(start, "7z\xbc\xaf\x27\x1c", 6) != 0) {
+        return std::nullopt;
+    }
+    // Its list of contents and what decoding it takes are held in memory at once.
+    std::uint64_t most = limits.max_memory == 0 ? 0 : limits.max_memory / 4;
+    auto too_large = [&](std::uint64_t size) {
+        return "its list of contents is " + human_size(size) + ", more than " + human_size(most) +
+               " (a quarter of the memory limit); set KORVU_MAX_MEMORY to allow more";
+    };
+    std::uint64_t offset = le64(start + 12), size = le64(start + 20);
+    struct stat st;
+    // One that claims more than the file holds is damaged, which the reader tells.
+    if (fstat(fd, &st) != 0 || offset > static_cast<std::uint64_t>(st.st_size) ||
+        size > static_cast<std::uint64_t>(st.st_size) - offset) {
+        return std::nullopt;
+    }
+    if (most != 0 && size > most) return too_large(size);
+    if (size == 0 || size > (1u << 20) || offset > (1ull << 62)) return std::nullopt;
+    std::vector<unsigned char> header(static_cast<size_t>(size));
+    if (!pread_all(fd, header.data(), header.size(), static_cast<off_t>(32 + offset))) {
+        return std::nullopt;
+    }
+    std::vector<std::string> coders;
+    std::uint64_t unpacked = 0;
+    if (!SevenZipHeader(header.data(), header.size()).read_encoded(coders, unpacked)) {
+        return std::nullopt;
+    }
+    for (const std::string& id : coders) {
+        if (id == "\x06\xf1\x07\x01") {
+            return std::string(
+                "its list of contents is encrypted (the archive has a password), "
+                "and korvu-sample cannot decrypt");
+        }
+    }
+    if (most != 0 && unpacked > most) return too_large(unpacked);
+    return std::nullopt;
 }
 
 bool named_like_archive(const std::string& name) {

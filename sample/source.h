@@ -11,10 +11,11 @@
 #include <cstddef>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "extract_limits.h"
 #include "fsutil.h"
-#include "limits.h"
 
 namespace korvu {
 
@@ -24,6 +25,10 @@ struct Sniffed {
     bool container = false;     // the file starts like an archive format
 };
 Sniffed sniff(int fd);
+
+// Why a 7z file in `fd` cannot be read within `limits`, told before the
+// archive library holds its list of contents in memory; nothing if it can.
+std::optional<std::string> sevenzip_problem(int fd, const Limits& limits);
 
 // .zip, .tar.gz, .7z and the like.
 bool named_like_archive(const std::string& name);

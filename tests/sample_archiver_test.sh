@@ -9,7 +9,11 @@ if [ $# -ne 1 ] || [ ! -x "$1" ]; then
     exit 2
 fi
 bin=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
-for tool in bsdtar tar cmp diff md5sum; do
+make7z=$(cd "$(dirname "$0")" && pwd)/sample_archiver_7z.py
+# The sanitizer's shadow memory leaves no room for a memory cap.
+asan=
+ldd "$bin" 2>/dev/null | grep -q libasan && asan=1
+for tool in bsdtar tar cmp diff md5sum python3 ar cc; do
     command -v "$tool" >/dev/null || { echo "$0: '$tool' is needed" >&2; exit 1; }
 done
 
@@ -325,8 +329,8 @@ run folder-twice.tar
 [[ $rc -eq 0 && -d folder-twice/dir && -f folder-twice/ok ]]; ok "a folder listed twice is fine (err=$err)"
 
 begin deep_cleanup
-# A tree deeper than the descriptors allowed, then an entry that fails it.
-deep=$(printf 'd/%.0s' $(seq 1500))
+# A tree deeper than the descriptors allowed (within the depth limit), then an entry that fails it.
+deep=$(printf 'd/%.0s' $(seq 1000))
 echo x >f && bsdtar -cf deep.tar -s ",^f\$,${deep}f," f && bsdtar -rf deep.tar -s ",^f\$,${deep}f," f
 rm f
 (ulimit -n 16 && exec "$bin" deep.tar) >"$top/out" 2>"$top/err"
@@ -385,6 +389,266 @@ run a b
 run -- pipe
 [[ $rc -eq 2 && $err == usage:* ]]; ok "'--' is not an option but a second argument (rc=$rc)"
 [ "$(ls -A)" = pipe ]; ok "failures create nothing"
+
+# --- second round: hostile and ordinary inputs ----------------------------
+
+begin pack_long_names
+# A zip gives a name 16 bits of length; past that the writer overflowed.
+cat >mktree.py <<'PY'
+import os, sys
+# A folder holding one file whose name in the zip is exactly TOTAL bytes.
+top, total = sys.argv[1], int(sys.argv[2])
+os.mkdir(top)
+fd = os.open(top, os.O_RDONLY | os.O_DIRECTORY)
+left = total - len(top) - 1
+while left > 256:
+    os.mkdir("d" * 200, dir_fd=fd)
+    sub = os.open("d" * 200, os.O_RDONLY | os.O_DIRECTORY, dir_fd=fd)
+    os.close(fd)
+    fd, left = sub, left - 201
+f = os.open("f" * left, os.O_WRONLY | os.O_CREAT, 0o644, dir_fd=fd)
+os.write(f, b"deep\n")
+PY
+python3 mktree.py fits 65535 && python3 mktree.py over 65536 && python3 mktree.py far 70000 && rm mktree.py
+run fits
+[[ $rc -eq 0 && $(bsdtar -tf fits.zip | tail -1 | tr -d '\n' | wc -c) -eq 65535 ]]; ok "a 65535-byte name is packed and readable (rc=$rc)"
+rm -f fits.zip
+# The trees are too deep for snapshot's tools: only new names are looked for.
+for tree in over far; do
+    run "$tree"
+    [[ $rc -eq 1 && -z $out && $err == *"bytes long, and a zip holds at most 65535"* ]]; ok "$tree is refused by name (rc=$rc ${err: -80})"
+    [ "$(ls -A | tr '\n' ' ')" = "far fits over " ] && no_temporaries; ok "$tree leaves nothing behind"
+done
+[[ $err == "korvu-sample: cannot pack 'far/ddd"* ]]; ok "the message starts with the name"
+
+begin parallel_free_space
+# Runs side by side, as the program starts them: each must see the room the
+# others still need, and what does not fit is refused, not cut short.
+mkdir src && for i in $(seq 18); do head -c 1M /dev/zero >"src/f$i"; done
+tar czf one.tar.gz src && rm -r src
+namespace=(-rm)
+[ "$(id -u)" = 0 ] && namespace=(-m)
+result=$(KORVU_MAX_RATIO=0 unshare "${namespace[@]}" bash -c '
+    mkdir full && mount -t tmpfs -o size=64m tmpfs full || exit 99
+    pids=()
+    for i in 1 2 3 4; do
+        cp one.tar.gz full/a$i.tar.gz
+        # Stopped until all four are there, then let go at once.
+        bash -c "kill -STOP \$\$; exec \"\$0\" \"\$1\"" "$1" full/a$i.tar.gz >/dev/null 2>err$i &
+        pids+=($!)
+    done
+    sleep 0.5
+    kill -CONT "${pids[@]}"
+    for p in "${pids[@]}"; do wait "$p"; printf "rc%s " $?; done
+    echo
+    cat err1 err2 err3 err4
+    for d in full/a?; do [ -d "$d" ] && echo "made $(find "$d" -type f -size 1024k | wc -l)"; done
+    find full -name ".korvu-*" | sed "s/^/left /"
+    echo "free $(df -k --output=avail full | tail -1)"
+' _ "$bin" 2>&1)
+if [ $? -eq 99 ]; then
+    echo "SKIP [$case_name]: cannot mount a small file system here" >&2
+else
+    ! grep -q "No space left" <<<"$result"; ok "no run ran out of space ($result)"
+    [ "$(grep -c '^made 18$' <<<"$result")" -ge 2 ]; ok "what fits is extracted whole ($result)"
+    [ "$(grep -c '^made' <<<"$result")" = "$(grep -o 'rc0' <<<"$result" | wc -l)" ]; ok "each success made one whole folder ($result)"
+    [ "$(grep -c 'free on the file system' <<<"$result")" = "$(grep -o 'rc1' <<<"$result" | wc -l)" ]; ok "each failure is a refusal for room ($result)"
+    ! grep -q '^left' <<<"$result"; ok "refusals leave nothing ($result)"
+    [ "$(grep '^free' <<<"$result" | tr -dc 0-9)" -ge 3276 ]; ok "5% of the file system stays free ($result)"
+fi
+
+begin memory_limit
+# A few hundred bytes whose list of contents declares millions of entries.
+python3 "$make7z" many-packed millions.7z 8000000 && python3 "$make7z" many million.7z 1000000
+if [ -n "$asan" ]; then
+    echo "SKIP [$case_name]: no memory cap under AddressSanitizer" >&2
+else
+    refused millions.7z "it needs more than 512.0 MiB of memory; set KORVU_MAX_MEMORY"
+    KORVU_MAX_MEMORY=64M refused million.7z "it needs more than 64.0 MiB of memory"
+fi
+KORVU_MAX_MEMORY=lots refused million.7z "KORVU_MAX_MEMORY must be a whole number"
+
+begin skipped_data
+# A FIFO entry holding 384 MiB of zeros, before a file in the same solid
+# stream: skipping it means decoding it all.
+python3 "$make7z" fifo fifo.7z 384
+refused fifo.7z "'pipe', which is skipped, expands the archive to more than 200 times its size"
+KORVU_MAX_RATIO=0 "$bin" fifo.7z >/dev/null 2>"$top/err" &
+pid=$!
+sleep 0.3
+kill -TERM "$pid" 2>/dev/null
+sent=$(date +%s%N)
+wait "$pid"
+rc=$? waited=$((($(date +%s%N) - sent) / 1000000))
+if [ "$rc" -eq 0 ]; then
+    echo "SKIP [$case_name]: finished before it could be interrupted" >&2
+    rm -r fifo
+else
+    [[ $rc -eq 143 && $waited -lt 1000 ]]; ok "a stop signal ends the skipping at once (rc=$rc after $waited ms)"
+fi
+[ "$(ls -A)" = fifo.7z ]; ok "and leaves nothing"
+
+begin exfat
+# exFAT has neither a no-replace rename nor hard links.
+img=$top/exfat.img
+truncate -s 32M "$img"
+loop=
+if [ "$(id -u)" = 0 ] && command -v mount.exfat-fuse >/dev/null && mkfs.exfat "$img" >/dev/null 2>&1; then
+    loop=$(losetup --find --show "$img" 2>/dev/null)
+fi
+if [ -z "$loop" ]; then
+    echo "SKIP [$case_name]: needs root, a loop device and exfat-fuse" >&2
+else
+    result=$(unshare -m bash -c '
+        mkdir usb && mount.exfat-fuse "$2" usb >/dev/null 2>&1 || exit 99
+        cd usb && echo hello >note.txt && mkdir docs && echo in >docs/in
+        for i in 1 2; do "$1" note.txt; "$1" docs; done
+        "$1" docs.zip
+        echo "list $(bsdtar -tf "note.txt (2).zip") $(bsdtar -tf docs.zip | tr "\n" " ")"
+        echo "content $(cat "docs (2)/docs/in")"
+        ls -A | sed "s/^/has /"
+        cd .. && umount usb
+    ' _ "$bin" "$loop" 2>&1)
+    status=$?
+    losetup -d "$loop"
+    if [ $status -eq 99 ]; then
+        echo "SKIP [$case_name]: cannot mount exFAT here" >&2
+    else
+        expected='note.txt.zip
+docs.zip
+note.txt (2).zip
+docs (2).zip
+docs (2)
+list note.txt docs/ docs/in 
+content in'
+        [ "$(grep -v '^has ' <<<"$result")" = "$expected" ]; ok "packs and extracts on exFAT ($result)"
+        ! grep -q '^has \.korvu' <<<"$result"; ok "no temporaries left on exFAT"
+    fi
+fi
+rm -f "$img"
+
+begin text_like_archives
+printf '070701,2024-01-05,12.50\n070702,2024-01-06,13.00\n' >sales.csv
+printf '0707070123 call back after lunch\n' >phone.txt
+printf 'xar! said the pirate\n' >word.txt
+printf '!<arch>\nno members here\n' >notes.md
+for f in sales.csv phone.txt word.txt notes.md; do
+    run "$f"
+    [[ $rc -eq 0 && $out == "$f.zip" ]]; ok "$f is packed (rc=$rc out=$out err=$err)"
+    cmp -s "$f" <(bsdtar -xOf "$f.zip"); ok "$f.zip holds its bytes"
+done
+mkdir in && echo inside >in/file
+(cd in && echo file | bsdtar -cf ../real.cpio --format newc -T -)
+cp real.cpio real.bin && gzip -k real.cpio
+for f in real.cpio real.cpio.gz; do
+    run "$f"
+    [[ $rc -eq 0 ]] && cmp -s in/file "$out/file"; ok "$f, named as such, is extracted (rc=$rc out=$out err=$err)"
+done
+run real.bin
+[[ $rc -eq 0 && $out == real.bin.zip ]]; ok "a cpio not named as one is a file (out=$out)"
+
+begin typeless_members
+echo alpha >a.txt && echo beta >b.txt
+ar rc lib.a a.txt b.txt 2>/dev/null
+# newc members whose mode has no type bits, as some writers leave them
+python3 - <<'PY'
+def member(name, data, mode):
+    n = name.encode() + b"\0"
+    fields = (1, mode, 0, 0, 1, 0, len(data), 0, 0, 0, 0, len(n), 0)
+    out = b"070701" + b"".join(b"%08X" % v for v in fields) + n
+    out += b"\0" * (-len(out) % 4) + data
+    return out + b"\0" * (-len(data) % 4)
+body = member("plain.txt", b"no type\n", 0o644) + member("TRAILER!!!", b"", 0)
+open("typeless.cpio", "wb").write(body + b"\0" * (-len(body) % 512))
+PY
+for f in lib.a typeless.cpio; do
+    mkdir "ref-$f" && bsdtar -xf "$f" -C "ref-$f"
+    run "$f"
+    [[ $rc -eq 0 && -z $err ]] && diff -r "ref-$f" "$out"; ok "$f extracts as bsdtar does (rc=$rc err=$err)"
+done
+[ "$(cat lib/a.txt lib/b.txt typeless/plain.txt)" = $'alpha\nbeta\nno type' ]; ok "with the members' data"
+# A static library's symbol table is no member of it.
+echo 'int f(void) { return 1; }' >f.c && cc -c f.c && ar rcs libf.a f.o
+run libf.a
+[[ $rc -eq 0 && $(ls -A libf) == f.o ]] && cmp -s f.o libf/f.o; ok "a static library gives its object files (rc=$rc err=$err)"
+
+begin deep_and_many
+# One file 1100 folders down: refused before any folder is made.
+deep=$(printf 'd/%.0s' $(seq 1100))
+echo x >f && bsdtar -cf deep.tar -s ",^f\$,${deep}f," f && rm f
+refused deep.tar "is nested more than 1024 levels deep"
+mkdir many && touch many/{1..60} && tar cf many.tar many && rm -r many
+KORVU_MAX_ENTRIES=50 refused many.tar "is past the limit of 50 entries; set KORVU_MAX_ENTRIES"
+KORVU_MAX_ENTRIES=0 run many.tar
+[[ $rc -eq 0 && $(ls many/many | wc -l) -eq 60 ]]; ok "KORVU_MAX_ENTRIES=0 lifts the limit (rc=$rc err=$err)"
+
+begin pack_deep
+# Deeper than the descriptors allowed, yet within the depth limit.
+inner=$(printf 'd/%.0s' $(seq 1020))
+mkdir -p "deep/$inner" && echo bottom >"deep/${inner}f"
+(ulimit -n 20 && exec "$bin" deep) >"$top/out" 2>"$top/err"
+rc=$? err=$(cat "$top/err")
+[[ $rc -eq 0 ]] && bsdtar -xOf deep.zip "deep/${inner}f" | grep -qx bottom; ok "a 1020-level folder packs with 20 descriptors (rc=$rc ${err:0:200})"
+rm -rf deep deep.zip
+mkdir -p "deeper/$(printf 'd/%.0s' $(seq 1030))"
+before=$(snapshot)
+run deeper
+[[ $rc -eq 1 && $err == *"is nested more than 1024 levels deep" ]]; ok "deeper is refused (rc=$rc ${err: -60})"
+[ "$(snapshot)" = "$before" ] && no_temporaries; ok "leaving nothing"
+
+begin hard_link_data
+# A pax hard link that carries data of its own, which a disk writer would
+# pour into the file it links to.
+python3 - <<'PY'
+import io, tarfile
+with tarfile.open("link.tar", "w", format=tarfile.PAX_FORMAT) as t:
+    for name, data, pax in (("a", b"original\n", {}), ("b", b"rewritten\n", {"comment": "x"})):
+        info = tarfile.TarInfo(name)
+        info.size, info.pax_headers = len(data), pax
+        t.addfile(info, io.BytesIO(data))
+buf = bytearray(open("link.tar", "rb").read())
+for at in range(0, len(buf), 512):
+    if buf[at:at + 2] == b"b\0" and buf[at + 257:at + 262] == b"ustar":
+        buf[at + 156:at + 158] = b"1a"  # type: hard link, to "a"
+        buf[at + 148:at + 156] = b" " * 8
+        buf[at + 148:at + 156] = b"%06o\0 " % sum(buf[at:at + 512])
+open("link.tar", "wb").write(bytes(buf))
+PY
+[ "$(bsdtar -tvf link.tar | grep -c 'b link to a')" = 1 ]; ok "the test archive holds a hard link"
+run link.tar
+a=$(cat link/a 2>&1)
+[[ $rc -eq 0 && $a == original && link/a -ef link/b ]]; ok "the link shares the earlier file, whose data stays (rc=$rc a=$a)"
+
+begin true_causes
+truncate -s 20M big && echo hi >first && tar cf whole.tar first big && head -c 100k whole.tar >cut.tar
+echo one >one && echo two >two && echo three >three && tar cf three.tar one two three
+rm big first whole.tar one two three
+# The second header's checksum no longer matches.
+python3 -c '
+buf = bytearray(open("three.tar", "rb").read())
+buf[1024 + 148] ^= 1
+open("damaged.tar", "wb").write(bytes(buf))'
+gzip -c damaged.tar >damaged.tar.gz && rm three.tar
+python3 - <<'PY'
+import zipfile
+with zipfile.ZipFile("cp932.zip", "w") as z:
+    z.writestr("XXXX.txt", "shift-jis name\n")
+b = bytearray(open("cp932.zip", "rb").read())
+at = 0
+while (at := b.find(b"XXXX", at)) >= 0:
+    b[at:at + 4] = "日本".encode("cp932")
+# marked as UTF-8 in both headers
+for sig, off in ((b"PK\x03\x04", 6), (b"PK\x01\x02", 8)):
+    j = b.find(sig) + off
+    b[j:j + 2] = (int.from_bytes(b[j:j + 2], "little") | 0x800).to_bytes(2, "little")
+open("cp932.zip", "wb").write(bytes(b))
+PY
+python3 "$make7z" encrypted secret.7z
+refused cut.tar "'big': the archive ends early"
+refused damaged.tar "Damaged tar archive, after 'one'"
+refused damaged.tar.gz "Damaged tar archive, after 'one'"
+refused cp932.zip "entry 1: its name is not valid in the character set the archive gives for it"
+refused secret.7z "its list of contents is encrypted (the archive has a password)"
 
 begin interrupted
 truncate -s 2G big.img

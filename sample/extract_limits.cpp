@@ -1,0 +1,258 @@
+#include "extract_limits.h"
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+
+#include "fsutil.h"
+
+namespace korvu {
+namespace {
+
+constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+
+std::uint64_t times(std::uint64_t a, std::uint64_t b) {
+    return b != 0 && a > kMax / b ? kMax : a * b;
+}
+
+// A whole number, optionally followed by K, M, G or T (powers of 1024).
+std::optional<std::uint64_t> parse_size(const std::string& text, bool units) {
+    std::uint64_t value = 0;
+    size_t i = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        if (value > (kMax - 9) / 10) return std::nullopt;
+        value = value * 10 + static_cast<std::uint64_t>(text[i] - '0');
+    }
+    if (i == 0) return std::nullopt;
+    if (i == text.size()) return value;
+    if (!units || i + 1 != text.size()) return std::nullopt;
+    static const std::string suffixes = "KMGTP";
+    size_t power = suffixes.find(static_cast<char>(text[i] & ~0x20));
+    if (power == std::string::npos) return std::nullopt;
+    for (size_t p = 0; p <= power; ++p) {
+        if (value > kMax / 1024) return std::nullopt;
+        value *= 1024;
+    }
+    return value;
+}
+
+std::optional<std::uint64_t> from_env(const char* name, bool units) {
+    const char* text = std::getenv(name);
+    if (text == nullptr || *text == '\0') return std::nullopt;
+    std::optional<std::uint64_t> value = parse_size(text, units);
+    if (!value) {
+        throw Failure(std::string(name) + " must be a whole number" +
+                      (units ? " of bytes, optionally with K, M, G, T or P" : "") + ", not " +
+                      quote(text));
+    }
+    return value;
+}
+
+}  // namespace
+
+Limits Limits::from_environment() {
+    Limits l;
+    if (std::optional<std::uint64_t> r = from_env("KORVU_MAX_RATIO", false)) l.ratio = *r;
+    l.keep_free = from_env("KORVU_KEEP_FREE", true);
+    if (std::optional<std::uint64_t> n = from_env("KORVU_MAX_ENTRIES", false)) l.max_entries = *n;
+    if (std::optional<std::uint64_t> m = from_env("KORVU_MAX_MEMORY", true)) l.max_memory = *m;
+    return l;
+}
+
+std::uint64_t g_memory_limit = 0;
+
+bool Limits::apply_memory_limit() const {
+#if defined(__SANITIZE_ADDRESS__)
+    // The sanitizer's shadow memory alone is far past any such cap.
+    return false;
+#else
+    if (max_memory == 0) return false;
+    struct rlimit rl;
+    if (getrlimit(RLIMIT_DATA, &rl) != 0) return false;
+    if (rl.rlim_cur != RLIM_INFINITY && rl.rlim_cur <= max_memory) return false;
+    rlim_t want = static_cast<rlim_t>(max_memory);
+    if (rl.rlim_max != RLIM_INFINITY && rl.rlim_max < want) want = rl.rlim_max;
+    rl.rlim_cur = want;
+    if (setrlimit(RLIMIT_DATA, &rl) != 0) return false;
+    g_memory_limit = want;
+    return true;
+#endif
+}
+
+std::string memory_message() {
+    if (g_memory_limit == 0) return "out of memory";
+    return "it needs more than " + human_size(g_memory_limit) +
+           " of memory; set KORVU_MAX_MEMORY to allow more";
+}
+
+std::string human_size(std::uint64_t bytes) {
+    if (bytes < 1024) return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+    static const char* const units[] = {"KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};
+    double v = static_cast<double>(bytes) / 1024;
+    int u = 0;
+    while (v >= 1024 && u < 5) v /= 1024, ++u;
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.1f %s", v, units[u]);
+    return buf;
+}
+
+namespace {
+
+// Past this much data an entry's room is measured again even where it cannot be held.
+constexpr std::uint64_t kMeasureEvery = 4ull << 20;
+
+}  // namespace
+
+Budget::Budget(const Limits& limits, std::uint64_t archive_size, int dirfd,
+               const std::string& shown)
+    : shown_(shown), dirfd_(dirfd), ratio_(limits.ratio), max_entries_(limits.max_entries) {
+    max_data_ = ratio_ == 0 ? kMax : std::max(times(ratio_, archive_size), Limits::kRatioFloor);
+    struct statvfs vfs;
+    if (fstatvfs(dirfd, &vfs) != 0) fail_errno("cannot extract " + quote(shown), errno);
+    block_ = vfs.f_frsize > 0 ? vfs.f_frsize : 4096;
+    keep_free_ = limits.keep_free.value_or(std::min(
+        Limits::kKeepFreeCap, times(vfs.f_blocks, block_) / 100 * Limits::kKeepFreePercent));
+    // Unnamed, so that nothing is left of it whatever ends the process.
+    held_ = Fd(openat(dirfd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+}
+
+std::uint64_t Budget::blocks(std::uint64_t bytes) const {
+    return (std::max<std::uint64_t>(bytes, 1) + block_ - 1) / block_ * block_;
+}
+
+void Budget::count_entry(const std::string& label) {
+    ++entries_;
+    if (max_entries_ != 0 && entries_ > max_entries_) {
+        exceeded(label + " is past the limit of " + std::to_string(max_entries_) +
+                 " entries; set KORVU_MAX_ENTRIES to allow more");
+    }
+}
+
+void Budget::begin_entry(const std::string& name, std::uint64_t size) {
+    if (in_entry_) done_data_ += entry_size_;
+    in_entry_ = true;
+    entry_ = name;
+    entry_size_ = size;
+    check_ratio(name, done_data_ + size);
+    // Every entry takes at least one block, and a sparse one counts at its full size.
+    entry_claim_ = blocks(size);
+    last_measured_at_ = 0;
+    struct statvfs vfs;
+    if (fstatvfs(dirfd_, &vfs) != 0) fail_errno("cannot extract " + quote(shown_), errno);
+    // Some file systems have no fixed number of inodes and report none.
+    if (vfs.f_files > 0) {
+        const std::uint64_t p = Limits::kKeepFreePercent;
+        std::uint64_t keep = vfs.f_files / 100 * p + (vfs.f_files % 100 * p + 99) / 100;
+        if (vfs.f_favail <= keep) {
+            exceeded(quote(name) + " would leave less than " +
+                     std::to_string(Limits::kKeepFreePercent) +
+                     "% of the file system's inodes free");
+        }
+    }
+    claim(entry_claim_);
+}
+
+void Budget::grow_entry(std::uint64_t size) {
+    if (size > entry_size_) {
+        entry_size_ = size;
+        check_ratio(entry_, done_data_ + size);
+    }
+    std::uint64_t written = blocks(size);
+    if (written > entry_claim_) {
+        // Past its declared size (a stream gives none): claim another stretch.
+        entry_claim_ = written + blocks(std::max<std::uint64_t>(written / 8, 1ull << 20));
+        last_measured_at_ = size;
+        claim(entry_claim_ - written);
+        return;
+    }
+    std::uint64_t ahead = entry_claim_ - written;
+    if (held_.get() >= 0) {
+        // What is about to be written needs the room it held.
+        if (ahead < held_bytes_) hold(ahead);
+    } else if (size - std::min(size, last_measured_at_) >= kMeasureEvery) {
+        last_measured_at_ = size;
+        claim(ahead);
+    }
+}
+
+void Budget::skipped(const std::string& label, std::uint64_t bytes) {
+    // Not written, but as much work as if it were.
+    done_data_ += bytes;
+    if (done_data_ + (in_entry_ ? entry_size_ : 0) <= max_data_) return;
+    exceeded(label + ", which is skipped, expands the archive to more than " +
+             std::to_string(ratio_) + " times its size; set KORVU_MAX_RATIO to allow more");
+}
+
+void Budget::decoded(std::uint64_t total) {
+    if (total <= max_data_) return;
+    exceeded("it expands to more than " + std::to_string(ratio_) +
+             " times its size; set KORVU_MAX_RATIO to allow more");
+}
+
+void Budget::release() {
+    held_ = Fd();
+    held_bytes_ = 0;
+}
+
+void Budget::check_ratio(const std::string& name, std::uint64_t data) const {
+    if (data <= max_data_) return;
+    exceeded(quote(name) + " would make the output more than " + std::to_string(ratio_) +
+             " times the archive's size (" + human_size(max_data_) +
+             "); set KORVU_MAX_RATIO to allow more");
+}
+
+void Budget::claim(std::uint64_t ahead) {
+    auto too_little = [&] {
+        exceeded(quote(entry_) + " would leave less than " + human_size(keep_free_) +
+                 " free on the file system; set KORVU_KEEP_FREE to keep less free");
+    };
+    auto available = [&] {
+        struct statvfs vfs;
+        if (fstatvfs(dirfd_, &vfs) != 0) fail_errno("cannot extract " + quote(shown_), errno);
+        return times(vfs.f_bavail, vfs.f_frsize > 0 ? vfs.f_frsize : block_);
+    };
+    // What this run holds already is room it may use.
+    std::uint64_t usable = available() + held_bytes_;
+    if (usable < keep_free_ || ahead > usable - keep_free_) too_little();
+    std::uint64_t before = held_bytes_;
+    hold(ahead);
+    // Another run may have claimed the same room meanwhile.
+    if (held_bytes_ > before && available() < keep_free_) {
+        hold(before);
+        too_little();
+    }
+}
+
+void Budget::hold(std::uint64_t bytes) {
+    if (held_.get() < 0 || bytes == held_bytes_) return;
+    if (bytes < held_bytes_) {
+        if (ftruncate(held_.get(), static_cast<off_t>(bytes)) == 0) held_bytes_ = bytes;
+        return;
+    }
+    int rc;
+    do {
+        rc = fallocate(held_.get(), 0, 0, static_cast<off_t>(bytes));
+    } while (rc != 0 && errno == EINTR);
+    if (rc == 0) {
+        held_bytes_ = bytes;
+    } else if (errno == ENOSPC || errno == EDQUOT) {
+        exceeded(quote(entry_) + " would leave less than " + human_size(keep_free_) +
+                 " free on the file system; set KORVU_KEEP_FREE to keep less free");
+    } else {
+        // No way to hold room here: measuring again as the entry grows must do.
+        release();
+    }
+}
+
+void Budget::exceeded(const std::string& why) const {
+    throw Failure("cannot extract " + quote(shown_) + ": " + why + "; nothing was extracted");
+}
+
+}  // namespace korvu
