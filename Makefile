@@ -52,8 +52,8 @@ test-win:
 	scripts/install-deps.sh win
 	scripts/win.sh test
 
-# The Debian package installed and tried in a throwaway root of this machine's Debian release (as root: it uses chroot);
-# the Windows installer is tried in test-win already.
+# The Debian package installed and tried in a throwaway root of this machine's Debian release (as
+# root: it uses chroot); the Windows installer is tried in test-win already.
 test-packages: deb
 	scripts/install-deps.sh packages
 	$(TEST_TREE)
