@@ -1,15 +1,18 @@
 #include "extract_limits.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <thread>
 
 #include "fsutil.h"
 
@@ -209,32 +212,66 @@ void Budget::check_ratio(const std::string& name, std::uint64_t data) const {
 }
 
 void Budget::claim(std::uint64_t ahead) {
-    auto too_little = [&] {
-        exceeded(quote(entry_) + " would leave less than " + human_size(keep_free_) +
-                 " free on the file system; set KORVU_KEEP_FREE to keep less free");
-    };
-    auto available = [&] {
-        struct statvfs vfs;
-        if (fstatvfs(dirfd_, &vfs) != 0) fail_errno("cannot extract " + quote(shown_), errno);
-        return times(vfs.f_bavail, vfs.f_frsize > 0 ? vfs.f_frsize : block_);
-    };
-    // What this run holds already is room it may use.
-    std::uint64_t usable = available() + held_bytes_;
-    if (usable < keep_free_ || ahead > usable - keep_free_) too_little();
-    std::uint64_t before = held_bytes_;
-    hold(ahead);
-    // Another run may have claimed the same room meanwhile.
-    if (held_bytes_ > before && available() < keep_free_) {
-        hold(before);
-        too_little();
+    while (!try_claim(ahead)) {
+        if (!wait_for_room(ahead)) {
+            exceeded(quote(entry_) + " would leave less than " + human_size(keep_free_) +
+                     " free on the file system; set KORVU_KEEP_FREE to keep less free");
+        }
     }
 }
 
-void Budget::hold(std::uint64_t bytes) {
-    if (held_.get() < 0 || bytes == held_bytes_) return;
+std::uint64_t Budget::available() const {
+    struct statvfs vfs;
+    if (fstatvfs(dirfd_, &vfs) != 0) fail_errno("cannot extract " + quote(shown_), errno);
+    return times(vfs.f_bavail, vfs.f_frsize > 0 ? vfs.f_frsize : block_);
+}
+
+bool Budget::try_claim(std::uint64_t ahead) {
+    // What this run holds already is room it may use.
+    std::uint64_t usable = available() + held_bytes_;
+    if (usable < keep_free_ || ahead > usable - keep_free_) return false;
+    std::uint64_t before = held_bytes_;
+    if (!hold(ahead)) return false;
+    // Another run may have claimed the same room meanwhile.
+    if (held_bytes_ > before && available() < keep_free_) {
+        hold(before);
+        return false;
+    }
+    return true;
+}
+
+bool Budget::wait_for_room(std::uint64_t ahead) {
+    // Runs side by side into one folder run short together. One of them (the
+    // first to ask) waits while the others give up and give back their room,
+    // so that at least one ends whole rather than none.
+    if (waiter_.get() < 0) {
+        // The folder is held only as a path; a lock needs it opened.
+        Fd dir(openat(dirfd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (dir.get() < 0 || flock(dir.get(), LOCK_EX | LOCK_NB) != 0) return false;
+        waiter_ = std::move(dir);
+    }
+    constexpr auto kStep = std::chrono::milliseconds(50);
+    // Free space that stands still this long means no other run is at work.
+    constexpr int kStillSteps = 10;
+    std::uint64_t last = available();
+    for (int still = 0; still < kStillSteps;) {
+        std::this_thread::sleep_for(kStep);
+        check_stop();
+        std::uint64_t now = available();
+        if (now + held_bytes_ >= keep_free_ && ahead <= now + held_bytes_ - keep_free_) {
+            return true;
+        }
+        still = now == last ? still + 1 : 0;
+        last = now;
+    }
+    return false;
+}
+
+bool Budget::hold(std::uint64_t bytes) {
+    if (held_.get() < 0 || bytes == held_bytes_) return true;
     if (bytes < held_bytes_) {
         if (ftruncate(held_.get(), static_cast<off_t>(bytes)) == 0) held_bytes_ = bytes;
-        return;
+        return true;
     }
     int rc;
     do {
@@ -243,12 +280,14 @@ void Budget::hold(std::uint64_t bytes) {
     if (rc == 0) {
         held_bytes_ = bytes;
     } else if (errno == ENOSPC || errno == EDQUOT) {
-        exceeded(quote(entry_) + " would leave less than " + human_size(keep_free_) +
-                 " free on the file system; set KORVU_KEEP_FREE to keep less free");
+        // A failed allocation may keep part of what it took.
+        if (ftruncate(held_.get(), static_cast<off_t>(held_bytes_)) != 0) release();
+        return false;
     } else {
         // No way to hold room here: measuring again as the entry grows must do.
         release();
     }
+    return true;
 }
 
 void Budget::exceeded(const std::string& why) const {
