@@ -111,6 +111,9 @@ namespace {
 // Past this much data an entry's room is measured again even where it cannot be held.
 constexpr std::uint64_t kMeasureEvery = 4ull << 20;
 
+// The turn of a run that gave up for room, held until the process ends.
+int g_turn = -1;
+
 }  // namespace
 
 Budget::Budget(const Limits& limits, std::uint64_t archive_size, int dirfd,
@@ -212,12 +215,32 @@ void Budget::check_ratio(const std::string& name, std::uint64_t data) const {
 }
 
 void Budget::claim(std::uint64_t ahead) {
-    while (!try_claim(ahead)) {
-        if (!wait_for_room(ahead)) {
-            exceeded(quote(entry_) + " would leave less than " + human_size(keep_free_) +
-                     " free on the file system; set KORVU_KEEP_FREE to keep less free");
-        }
+    if (try_claim(ahead)) return;
+    // Runs side by side into one folder tend to run short together. They take
+    // turns to look again; one that still finds no room gives up and keeps
+    // its turn until the process ends, after it has removed what it wrote, so
+    // that the next one sees the room given back. Thus no more give up than
+    // must.
+    Fd turn = take_turn();
+    if (try_claim(ahead)) return;
+    g_turn = turn.release();
+    exceeded(quote(entry_) + " would leave less than " + human_size(keep_free_) +
+             " free on the file system; set KORVU_KEEP_FREE to keep less free");
+}
+
+Fd Budget::take_turn() const {
+    // The folder is held only as a path; a lock needs it opened.
+    Fd dir(openat(dirfd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() < 0) return dir;
+    constexpr auto kStep = std::chrono::milliseconds(20);
+    constexpr int kSteps = 60 * 1000 / 20;  // a minute: removing a large tree takes time
+    for (int i = 0; i < kSteps; ++i) {
+        if (flock(dir.get(), LOCK_EX | LOCK_NB) == 0) return dir;
+        if (errno != EWOULDBLOCK && errno != EINTR) break;
+        std::this_thread::sleep_for(kStep);
+        check_stop();
     }
+    return Fd();
 }
 
 std::uint64_t Budget::available() const {
@@ -238,33 +261,6 @@ bool Budget::try_claim(std::uint64_t ahead) {
         return false;
     }
     return true;
-}
-
-bool Budget::wait_for_room(std::uint64_t ahead) {
-    // Runs side by side into one folder run short together. One of them (the
-    // first to ask) waits while the others give up and give back their room,
-    // so that at least one ends whole rather than none.
-    if (waiter_.get() < 0) {
-        // The folder is held only as a path; a lock needs it opened.
-        Fd dir(openat(dirfd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (dir.get() < 0 || flock(dir.get(), LOCK_EX | LOCK_NB) != 0) return false;
-        waiter_ = std::move(dir);
-    }
-    constexpr auto kStep = std::chrono::milliseconds(50);
-    // Free space that stands still this long means no other run is at work.
-    constexpr int kStillSteps = 10;
-    std::uint64_t last = available();
-    for (int still = 0; still < kStillSteps;) {
-        std::this_thread::sleep_for(kStep);
-        check_stop();
-        std::uint64_t now = available();
-        if (now + held_bytes_ >= keep_free_ && ahead <= now + held_bytes_ - keep_free_) {
-            return true;
-        }
-        still = now == last ? still + 1 : 0;
-        last = now;
-    }
-    return false;
 }
 
 bool Budget::hold(std::uint64_t bytes) {

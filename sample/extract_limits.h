@@ -57,8 +57,8 @@ std::string memory_message();
 // Free room is measured again for every entry and as its data grows, and the
 // room an entry still needs is held in an unnamed file on the same file
 // system, so that runs side by side see each other's claims in the free
-// space they measure. When runs into one folder run short together, the
-// first to notice waits for the room the others give back as they give up.
+// space they measure. Runs into one folder that run short take turns to
+// look again, so that they give up one by one and only as many as must.
 class Budget {
 public:
     // `dirfd` is on the file system the output goes to.
@@ -84,8 +84,8 @@ private:
     // Makes sure `ahead` more bytes fit above the kept room, and holds them.
     void claim(std::uint64_t ahead);
     bool try_claim(std::uint64_t ahead);
-    // Waits while other runs may give room back; false when none will.
-    bool wait_for_room(std::uint64_t ahead);
+    // Waits for this run's turn to look for room again; none where folders cannot be locked.
+    Fd take_turn() const;
     std::uint64_t available() const;
     // False when the file system has not that much room.
     bool hold(std::uint64_t bytes);
@@ -102,7 +102,6 @@ private:
 
     Fd held_;  // unnamed file holding claimed room; none where unsupported
     std::uint64_t held_bytes_ = 0;
-    Fd waiter_;  // locked while this run is the one that waits for room in its folder
     std::uint64_t last_measured_at_ = 0;  // entry bytes when room was last measured
 
     bool in_entry_ = false;

@@ -450,7 +450,8 @@ if [ $? -eq 99 ]; then
     echo "SKIP [$case_name]: cannot mount a small file system here" >&2
 else
     ! grep -q "No space left" <<<"$result"; ok "no run ran out of space ($result)"
-    [ "$(grep -c '^made 18$' <<<"$result")" -ge 2 ]; ok "what fits is extracted whole ($result)"
+    # 64 MiB less the 5% kept free holds three of the four, and only one gives up.
+    [ "$(grep -c '^made 18$' <<<"$result")" -eq 3 ]; ok "as many as fit are extracted whole ($result)"
     [ "$(grep -c '^made' <<<"$result")" = "$(grep -o 'rc0' <<<"$result" | wc -l)" ]; ok "each success made one whole folder ($result)"
     [ "$(grep -c 'free on the file system' <<<"$result")" = "$(grep -o 'rc1' <<<"$result" | wc -l)" ]; ok "each failure is a refusal for room ($result)"
     ! grep -q '^left' <<<"$result"; ok "refusals leave nothing ($result)"
