@@ -58,6 +58,17 @@ snapshot() {
 
 no_temporaries() { [ -z "$(find "$top" -name '.korvu-*')" ]; }
 
+# Runs bash -c with the rest in a private mount namespace, where a small file
+# system needs no root; status 99 where none can be made (a chroot whose root
+# is no mount point). Root needs no user namespace, and none is allowed inside
+# a chroot.
+in_private_mounts() {
+    local namespace=(-rm)
+    [ "$(id -u)" = 0 ] && namespace=(-m)
+    unshare "${namespace[@]}" true 2>/dev/null || return 99
+    unshare "${namespace[@]}" bash -c "$@"
+}
+
 listing() { bsdtar -tf "$1" | LC_ALL=C sort; }
 
 # Runs the archiver on $1 and expects a failure whose message holds $2, with
@@ -245,11 +256,7 @@ begin disk_full
 head -c 150k /dev/urandom >blob && tar cf blob.tar blob
 head -c 700k /dev/zero >zeros && tar czf zeros.tar.gz zeros
 mkdir many && touch many/{1..40} && tar cf many.tar many
-# A private mount namespace gives a small file system without needing root; root
-# needs no user namespace for it (and none is allowed inside a chroot).
-namespace=(-rm)
-[ "$(id -u)" = 0 ] && namespace=(-m)
-result=$(unshare "${namespace[@]}" bash -c '
+result=$(in_private_mounts '
     mkdir full && mount -t tmpfs -o size=256k tmpfs full || exit 99
     cp blob.tar full/ && "$1" full/blob.tar >/dev/null 2>err
     echo "extract $? $(ls -A full | tr "\n" " ")$(grep -c "free on the file system" err)"
@@ -426,9 +433,7 @@ begin parallel_free_space
 # others still need, and what does not fit is refused, not cut short.
 mkdir src && for i in $(seq 18); do head -c 1M /dev/zero >"src/f$i"; done
 tar czf one.tar.gz src && rm -r src
-namespace=(-rm)
-[ "$(id -u)" = 0 ] && namespace=(-m)
-result=$(KORVU_MAX_RATIO=0 unshare "${namespace[@]}" bash -c '
+result=$(KORVU_MAX_RATIO=0 in_private_mounts '
     mkdir full && mount -t tmpfs -o size=64m tmpfs full || exit 99
     pids=()
     for i in 1 2 3 4; do
@@ -500,7 +505,7 @@ fi
 if [ -z "$loop" ]; then
     echo "SKIP [$case_name]: needs root, a loop device and exfat-fuse" >&2
 else
-    result=$(unshare -m bash -c '
+    result=$(in_private_mounts '
         mkdir usb && mount.exfat-fuse "$2" usb >/dev/null 2>&1 || exit 99
         cd usb && echo hello >note.txt && mkdir docs && echo in >docs/in
         for i in 1 2; do "$1" note.txt; "$1" docs; done
