@@ -542,136 +542,136 @@ TEST_F(WindowTest, AnArchiverThatGoesMidBatchIsTheProgramsOwnFailedLaunch) {
         Sleep(50);
     }
     EXPECT_EQ(form.form().RunningArchivers(), 0);
+}
 
-    // A drop as the shell hands it over: the header, then each wide name ended by a NUL, then one
-    // more.
-    HDROP MakeDrop(const std::vector<std::wstring>& names) {
-        std::wstring list;
-        for (const std::wstring& name : names) list += name + L'\0';
-        list += L'\0';
-        const std::size_t bytes = list.size() * sizeof(wchar_t);
-        HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + bytes);
-        auto* header = static_cast<DROPFILES*>(GlobalLock(memory));
-        header->pFiles = sizeof(DROPFILES);
-        header->fWide = TRUE;
-        std::memcpy(header + 1, list.data(), bytes);
-        GlobalUnlock(memory);
-        return static_cast<HDROP>(memory);
+// A drop as the shell hands it over: the header, then each wide name ended by a NUL, then one
+// more.
+HDROP MakeDrop(const std::vector<std::wstring>& names) {
+    std::wstring list;
+    for (const std::wstring& name : names) list += name + L'\0';
+    list += L'\0';
+    const std::size_t bytes = list.size() * sizeof(wchar_t);
+    HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + bytes);
+    auto* header = static_cast<DROPFILES*>(GlobalLock(memory));
+    header->pFiles = sizeof(DROPFILES);
+    header->fWide = TRUE;
+    std::memcpy(header + 1, list.data(), bytes);
+    GlobalUnlock(memory);
+    return static_cast<HDROP>(memory);
+}
+
+void DispatchPending() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+}
+
+TEST_F(WindowTest, ADropHandedToTheWindowRatherThanTheListIsTheListsDrop) {
+    form_.window().ShowCentered(SW_SHOWNOACTIVATE);
+    HWND list = FindWindowExW(window(), nullptr, L"ListBox", nullptr);
+    SendMessageW(list, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({L"C:\\a.txt"})), 0);
+    DispatchPending();
+    ASSERT_EQ(form_.ListCount(), 1);
+    // Some Wine versions deliver it so; it goes in the same way.
+    SendMessageW(window(), WM_DROPFILES,
+                 reinterpret_cast<WPARAM>(MakeDrop({L"C:\\b c.txt", L"C:\\\u65E5.txt"})), 0);
+    DispatchPending();
+    ASSERT_EQ(form_.ListCount(), 3);
+    const std::vector<std::string> want = {"C:\\\u65E5.txt", "C:\\b c.txt", "C:\\a.txt"};
+    for (int row = 0; row < 3; ++row) {
+        EXPECT_EQ(form_.ListText(row), want[static_cast<std::size_t>(row)]);
     }
+}
 
-    void DispatchPending() {
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+// --- The directory search -------------------------------------------------------------------
+
+class DirTest : public ::testing::Test {
+protected:
+    std::string Make(const std::string& name, DWORD attributes) {
+        const std::string path = dir_.file(name);
+        WriteFile(path, "x");
+        if (attributes) {
+            EXPECT_TRUE(SetFileAttributesW(Widen(path).c_str(), attributes));
+        }
+        made_.push_back(path);
+        return path;
     }
-
-    TEST_F(WindowTest, ADropHandedToTheWindowRatherThanTheListIsTheListsDrop) {
-        form_.window().ShowCentered(SW_SHOWNOACTIVATE);
-        HWND list = FindWindowExW(window(), nullptr, L"ListBox", nullptr);
-        SendMessageW(list, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({L"C:\\a.txt"})), 0);
-        DispatchPending();
-        ASSERT_EQ(form_.ListCount(), 1);
-        // Some Wine versions deliver it so; it goes in the same way.
-        SendMessageW(window(), WM_DROPFILES,
-                     reinterpret_cast<WPARAM>(MakeDrop({L"C:\\b c.txt", L"C:\\\u65E5.txt"})), 0);
-        DispatchPending();
-        ASSERT_EQ(form_.ListCount(), 3);
-        const std::vector<std::string> want = {"C:\\\u65E5.txt", "C:\\b c.txt", "C:\\a.txt"};
-        for (int row = 0; row < 3; ++row) {
-            EXPECT_EQ(form_.ListText(row), want[static_cast<std::size_t>(row)]);
+    void TearDown() override {
+        // Read-only files would outlive the folder's removal.
+        for (const std::string& path : made_) {
+            SetFileAttributesW(Widen(path).c_str(), FILE_ATTRIBUTE_NORMAL);
         }
     }
+    TempDir dir_;
+    std::vector<std::string> made_;
+};
 
-    // --- The directory search -------------------------------------------------------------------
+TEST_F(DirTest, FilesOfEveryKindButNeverAFolder) {
+    const std::pair<const char*, DWORD> files[] = {
+        {"plain.txt", 0},
+        {"hidden.txt", FILE_ATTRIBUTE_HIDDEN},
+        {"system.txt", FILE_ATTRIBUTE_SYSTEM},
+        {"readonly.txt", FILE_ATTRIBUTE_READONLY},
+        {"archive.txt", FILE_ATTRIBUTE_ARCHIVE},
+        {"all.txt", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY},
+        {"日本語 é.txt", 0}};
+    Win32System system;
+    for (const auto& [name, attributes] : files) {
+        const std::string path = Make(name, attributes);
+        EXPECT_EQ(FindFile(path), name);
+        EXPECT_TRUE(modDoredAviro::FileExists(system, path)) << name;
+    }
+    const std::string folder = dir_.file("folder");
+    ASSERT_TRUE(CreateDirectoryW(Widen(folder).c_str(), nullptr));
+    EXPECT_EQ(FindFile(folder), "");
+    EXPECT_FALSE(modDoredAviro::FileExists(system, folder));
+    EXPECT_FALSE(modDoredAviro::FileExists(system, dir_.file("missing.txt")));
+    EXPECT_FALSE(modDoredAviro::FileExists(system, folder + "\\"));
+}
 
-    class DirTest : public ::testing::Test {
-    protected:
-        std::string Make(const std::string& name, DWORD attributes) {
-            const std::string path = dir_.file(name);
-            WriteFile(path, "x");
-            if (attributes) {
-                EXPECT_TRUE(SetFileAttributesW(Widen(path).c_str(), attributes));
-            }
-            made_.push_back(path);
-            return path;
-        }
-        void TearDown() override {
-            // Read-only files would outlive the folder's removal.
-            for (const std::string& path : made_) {
-                SetFileAttributesW(Widen(path).c_str(), FILE_ATTRIBUTE_NORMAL);
-            }
-        }
-        TempDir dir_;
-        std::vector<std::string> made_;
+TEST_F(DirTest, AFolderMatchedFirstIsPassedOver) {
+    // Both orders of the same pattern: whichever the system lists first, the file is found.
+    ASSERT_TRUE(CreateDirectoryW(Widen(dir_.file("xa")).c_str(), nullptr));
+    Make("xb", 0);
+    ASSERT_TRUE(CreateDirectoryW(Widen(dir_.file("xc")).c_str(), nullptr));
+    EXPECT_EQ(FindFile(dir_.file("x*")), "xb");
+}
+
+// --- The single-copy mutex ------------------------------------------------------------------
+
+TEST(InstanceTest, OfTwoCopiesStartedAtOnceExactlyOneRuns) {
+    const std::wstring eventName =
+        L"Local\\DoredAviroTestGo" + std::to_wstring(GetCurrentProcessId());
+    HANDLE go = CreateEventW(nullptr, TRUE, FALSE, eventName.c_str());
+    ASSERT_NE(go, nullptr);
+    auto start = [&](const wchar_t* holdMs) {
+        std::wstring line = L"\"" + Widen(INSTANCE_PROBE_PATH) + L"\" " + eventName + L" " + holdMs;
+        STARTUPINFOW si{};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi{};
+        EXPECT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                   nullptr, &si, &pi));
+        CloseHandle(pi.hThread);
+        return pi.hProcess;
     };
+    auto exitCode = [](HANDLE process) {
+        EXPECT_EQ(WaitForSingleObject(process, 20000), WAIT_OBJECT_0);
+        DWORD code = 99;
+        GetExitCodeProcess(process, &code);
+        CloseHandle(process);
+        return code;
+    };
+    HANDLE first = start(L"1500");
+    HANDLE second = start(L"1500");
+    Sleep(500);  // both waiting on the signal
+    SetEvent(go);
+    const DWORD a = exitCode(first), b = exitCode(second);
+    EXPECT_EQ(std::min(a, b), 0u);
+    EXPECT_EQ(std::max(a, b), 1u);
 
-    TEST_F(DirTest, FilesOfEveryKindButNeverAFolder) {
-        const std::pair<const char*, DWORD> files[] = {
-            {"plain.txt", 0},
-            {"hidden.txt", FILE_ATTRIBUTE_HIDDEN},
-            {"system.txt", FILE_ATTRIBUTE_SYSTEM},
-            {"readonly.txt", FILE_ATTRIBUTE_READONLY},
-            {"archive.txt", FILE_ATTRIBUTE_ARCHIVE},
-            {"all.txt", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY},
-            {"日本語 é.txt", 0}};
-        Win32System system;
-        for (const auto& [name, attributes] : files) {
-            const std::string path = Make(name, attributes);
-            EXPECT_EQ(FindFile(path), name);
-            EXPECT_TRUE(modDoredAviro::FileExists(system, path)) << name;
-        }
-        const std::string folder = dir_.file("folder");
-        ASSERT_TRUE(CreateDirectoryW(Widen(folder).c_str(), nullptr));
-        EXPECT_EQ(FindFile(folder), "");
-        EXPECT_FALSE(modDoredAviro::FileExists(system, folder));
-        EXPECT_FALSE(modDoredAviro::FileExists(system, dir_.file("missing.txt")));
-        EXPECT_FALSE(modDoredAviro::FileExists(system, folder + "\\"));
-    }
-
-    TEST_F(DirTest, AFolderMatchedFirstIsPassedOver) {
-        // Both orders of the same pattern: whichever the system lists first, the file is found.
-        ASSERT_TRUE(CreateDirectoryW(Widen(dir_.file("xa")).c_str(), nullptr));
-        Make("xb", 0);
-        ASSERT_TRUE(CreateDirectoryW(Widen(dir_.file("xc")).c_str(), nullptr));
-        EXPECT_EQ(FindFile(dir_.file("x*")), "xb");
-    }
-
-    // --- The single-copy mutex ------------------------------------------------------------------
-
-    TEST(InstanceTest, OfTwoCopiesStartedAtOnceExactlyOneRuns) {
-        const std::wstring eventName =
-            L"Local\\DoredAviroTestGo" + std::to_wstring(GetCurrentProcessId());
-        HANDLE go = CreateEventW(nullptr, TRUE, FALSE, eventName.c_str());
-        ASSERT_NE(go, nullptr);
-        auto start = [&](const wchar_t* holdMs) {
-            std::wstring line =
-                L"\"" + Widen(INSTANCE_PROBE_PATH) + L"\" " + eventName + L" " + holdMs;
-            STARTUPINFOW si{};
-            si.cb = sizeof si;
-            PROCESS_INFORMATION pi{};
-            EXPECT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                       nullptr, &si, &pi));
-            CloseHandle(pi.hThread);
-            return pi.hProcess;
-        };
-        auto exitCode = [](HANDLE process) {
-            EXPECT_EQ(WaitForSingleObject(process, 20000), WAIT_OBJECT_0);
-            DWORD code = 99;
-            GetExitCodeProcess(process, &code);
-            CloseHandle(process);
-            return code;
-        };
-        HANDLE first = start(L"1500");
-        HANDLE second = start(L"1500");
-        Sleep(500);  // both waiting on the signal
-        SetEvent(go);
-        const DWORD a = exitCode(first), b = exitCode(second);
-        EXPECT_EQ(std::min(a, b), 0u);
-        EXPECT_EQ(std::max(a, b), 1u);
-
-        // Once both have ended, however they ended, the next copy runs.
-        EXPECT_EQ(exitCode(start(L"0")), 0u);
-        CloseHandle(go);
-    }
+    // Once both have ended, however they ended, the next copy runs.
+    EXPECT_EQ(exitCode(start(L"0")), 0u);
+    CloseHandle(go);
+}
 
 }  // namespace
 }  // namespace doredaviro::win32
