@@ -281,7 +281,7 @@ bool TempEntry::copy_to(const std::string& to, const std::string& where) {
         if (errno == EEXIST) return false;
         fail_errno(what, errno);
     }
-    struct stat made {};
+    struct stat made = {};
     int err = fstat(out.get(), &made) == 0 ? 0 : errno;
     std::vector<char> buf(1 << 20);
     for (off_t at = 0; err == 0;) {
