@@ -26,6 +26,13 @@ def find_window(caption):
     return None
 
 
+def role(acc):
+    # Newer AT-SPI names a push button just "button"; the role itself is the same.
+    if acc.getRole() == pyatspi.ROLE_PUSH_BUTTON:
+        return "push button"
+    return acc.getRoleName()
+
+
 def walk(acc):
     yield acc
     for child in acc:
@@ -43,9 +50,9 @@ def main():
         return 1
     for acc in walk(window):
         if sys.argv[1] == "tree":
-            print(f"{acc.getRoleName()}\t{acc.name}\t{acc.description}")
+            print(f"{role(acc)}\t{acc.name}\t{acc.description}")
         elif acc.getState().contains(pyatspi.STATE_FOCUSED):
-            print(f"{acc.getRoleName()}\t{acc.name}")
+            print(f"{role(acc)}\t{acc.name}")
     return 0
 
 
