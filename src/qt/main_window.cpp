@@ -17,7 +17,6 @@
 
 #include "core/frmDoredAviro.h"
 #include "core/texts.h"
-#include "posix/uri_list.h"
 #include "qt/assistive.h"
 #include "qt/paint_threads.h"
 #include "qt/qt_system.h"
@@ -95,8 +94,8 @@ void QueueView::dropEvent(QDropEvent* event) {
         event->ignore();
         return;
     }
-    const QByteArray raw = event->mimeData()->data(kUriList);
-    auto paths = posix::LocalPathsFromUriList(std::string(raw.constData(), raw.size()));
+    // Decoded as a paste is, so that both give the same bytes.
+    std::vector<std::string> paths = CopiedPaths(event->mimeData());
     event->acceptProposedAction();
     // Let the drag source finish before any message box can open.
     QTimer::singleShot(0, this,
