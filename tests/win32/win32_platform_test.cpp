@@ -424,25 +424,6 @@ TEST(HandOverTest, PathsRoundTripAndMalformedDataIsRefusedWhole) {
     EXPECT_FALSE(decode(many));
 }
 
-// Of the sender's "confirmed" and the copy's "withdrawn", the first one wins and both see it.
-TEST(HandOverTest, TheSlotDecidesOnceForBothSides) {
-    for (const LONG first : {HandOverSlot::kConfirmed, HandOverSlot::kWithdrawn}) {
-        HandOverSlot sender = HandOverSlot::Create();
-        ASSERT_TRUE(sender.valid());
-        HandOverSlot copy = HandOverSlot::Open(sender.name());
-        ASSERT_EQ(copy.state(), HandOverSlot::kOpen);
-        HandOverSlot& wins = first == HandOverSlot::kConfirmed ? sender : copy;
-        HandOverSlot& loses = first == HandOverSlot::kConfirmed ? copy : sender;
-        const LONG second =
-            first == HandOverSlot::kConfirmed ? HandOverSlot::kWithdrawn : HandOverSlot::kConfirmed;
-        EXPECT_EQ(wins.Settle(first), HandOverSlot::kOpen);
-        EXPECT_EQ(loses.Settle(second), first);
-        EXPECT_EQ(sender.state(), first);
-        EXPECT_EQ(copy.state(), first);
-    }
-    EXPECT_FALSE(HandOverSlot::Open("999999.1").valid());
-}
-
 // A later start's messages, sent from here as another process would.
 struct LaterStart {
     explicit LaterStart(const std::vector<std::string>& paths)
