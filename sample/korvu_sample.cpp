@@ -151,7 +151,7 @@ int main(int argc, char** argv) {
         Limits limits = Limits::from_environment();
         limits.apply_memory_limit();
         run(argv[1], limits);
-        return 0;
+        return g_skipped ? kExitSkipped : 0;
     } catch (const Failure& f) {
         error = f.what();
     } catch (const std::bad_alloc&) {
