@@ -273,6 +273,7 @@ private:
                 if (archive_write_data_block(w_.get(), buf, size, offset) < ARCHIVE_OK) {
                     fail(w_.get(), name);
                 }
+                budget_.wrote(static_cast<std::uint64_t>(offset) + size);
                 check_stop();
             }
         }

@@ -183,14 +183,16 @@ void Budget::grow_entry(std::uint64_t size) {
         claim(entry_claim_ - written);
         return;
     }
-    std::uint64_t ahead = entry_claim_ - written;
-    if (holder() >= 0) {
-        // What is about to be written needs the room it held.
-        if (ahead < held_bytes_) hold(ahead);
-    } else if (size - std::min(size, last_measured_at_) >= kMeasureEvery) {
+    if (holder() < 0 && size - std::min(size, last_measured_at_) >= kMeasureEvery) {
         last_measured_at_ = size;
-        claim(ahead);
+        claim(entry_claim_ - written);
     }
+}
+
+void Budget::wrote(std::uint64_t size) {
+    // Given back only once written, so that no other run can take it meanwhile.
+    std::uint64_t ahead = entry_claim_ - std::min(entry_claim_, blocks(size));
+    if (holder() >= 0 && ahead < held_bytes_) hold(ahead);
 }
 
 void Budget::skipped(const std::string& label, std::uint64_t bytes) {

@@ -76,8 +76,10 @@ public:
     void count_entry(const std::string& label);
     // A new entry that will hold at least `size` bytes, and makes `folders` folders above it.
     void begin_entry(const std::string& name, std::uint64_t size, std::uint64_t folders = 0);
-    // The current entry now reaches `size` bytes.
+    // The current entry is about to reach `size` bytes...
     void grow_entry(std::uint64_t size);
+    // ...and now has.
+    void wrote(std::uint64_t size);
     // Bytes of an entry's data read but not written (skipped entries).
     void skipped(const std::string& label, std::uint64_t bytes);
     // Bytes of the archive after its compression has been undone.
