@@ -7,23 +7,14 @@
 
 #include <clocale>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "check.h"
 #include "names.h"
 
 namespace {
-
-#define CHECK(cond)                                                                       \
-    do {                                                                                  \
-        if (!(cond)) {                                                                    \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-            std::abort();                                                                 \
-        }                                                                                 \
-    } while (0)
 
 std::string Join(const std::vector<std::string>& parts, size_t count) {
     std::string out;

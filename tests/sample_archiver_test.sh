@@ -71,6 +71,18 @@ in_private_mounts() {
 
 listing() { bsdtar -tf "$1" | LC_ALL=C sort; }
 
+# Sets loop to a loop device holding a new exFAT image of size $1, or to
+# nothing, saying why, where that needs what this machine lacks.
+exfat_loop() {
+    img=$top/exfat.img
+    truncate -s "$1" "$img"
+    loop=
+    if [ "$(id -u)" = 0 ] && command -v mount.exfat-fuse >/dev/null && mkfs.exfat "$img" >/dev/null 2>&1; then
+        loop=$(losetup --find --show "$img" 2>/dev/null)
+    fi
+    [ -n "$loop" ] || echo "SKIP [$case_name]: needs root, a loop device and exfat-fuse" >&2
+}
+
 # Runs the archiver on $1 and expects a failure whose message holds $2, with
 # the folder left exactly as it was.
 refused() {
@@ -496,15 +508,8 @@ fi
 
 begin exfat
 # exFAT has neither a no-replace rename nor hard links.
-img=$top/exfat.img
-truncate -s 32M "$img"
-loop=
-if [ "$(id -u)" = 0 ] && command -v mount.exfat-fuse >/dev/null && mkfs.exfat "$img" >/dev/null 2>&1; then
-    loop=$(losetup --find --show "$img" 2>/dev/null)
-fi
-if [ -z "$loop" ]; then
-    echo "SKIP [$case_name]: needs root, a loop device and exfat-fuse" >&2
-else
+exfat_loop 32M
+if [ -n "$loop" ]; then
     result=$(in_private_mounts '
         mkdir usb && mount.exfat-fuse "$2" usb >/dev/null 2>&1 || exit 99
         cd usb && echo hello >note.txt && mkdir docs && echo in >docs/in
@@ -738,15 +743,8 @@ deep=$(printf 'd/%.0s' $(seq 1000))
 echo x >f && bsdtar -cf deep.tar -s ",^f\$,${deep}f," f && rm f
 head -c 10M /dev/urandom >big && tar cf big.tar big && rm big
 mkdir src && head -c 10M /dev/zero >src/zeros && tar czf ten.tar.gz src && rm -r src
-img=$top/exfat.img
-truncate -s 40M "$img"
-loop=
-if [ "$(id -u)" = 0 ] && command -v mount.exfat-fuse >/dev/null && mkfs.exfat "$img" >/dev/null 2>&1; then
-    loop=$(losetup --find --show "$img" 2>/dev/null)
-fi
-if [ -z "$loop" ]; then
-    echo "SKIP [$case_name]: needs root, a loop device and exfat-fuse" >&2
-else
+exfat_loop 40M
+if [ -n "$loop" ]; then
     result=$(in_private_mounts '
         mkdir usb && mount.exfat-fuse "$2" usb >/dev/null 2>&1 || exit 99
         cp twins.tar deep.tar big.tar usb/ && cd usb
