@@ -71,16 +71,28 @@ in_private_mounts() {
 
 listing() { bsdtar -tf "$1" | LC_ALL=C sort; }
 
-# Sets loop to a loop device holding a new exFAT image of size $1, or to
-# nothing, saying why, where that needs what this machine lacks.
-exfat_loop() {
-    img=$top/exfat.img
-    truncate -s "$1" "$img"
-    loop=
+# Runs the script $1 (where "$1" is the archiver) in a new exFAT file system
+# of size $2, and leaves its output in result; false, saying why, where that
+# needs what this machine lacks.
+on_exfat() {
+    local img=$top/exfat.img loop= status
+    truncate -s "$2" "$img"
     if [ "$(id -u)" = 0 ] && command -v mount.exfat-fuse >/dev/null && mkfs.exfat "$img" >/dev/null 2>&1; then
         loop=$(losetup --find --show "$img" 2>/dev/null)
     fi
-    [ -n "$loop" ] || echo "SKIP [$case_name]: needs root, a loop device and exfat-fuse" >&2
+    if [ -z "$loop" ]; then
+        echo "SKIP [$case_name]: needs root, a loop device and exfat-fuse" >&2
+        rm -f "$img"
+        return 1
+    fi
+    result=$(in_private_mounts '
+        mkdir usb && mount.exfat-fuse "$2" usb >/dev/null 2>&1 || exit 99
+        cd usb && eval "$3"
+        cd .. && umount usb' _ "$bin" "$loop" "$1" 2>&1)
+    status=$?
+    losetup -d "$loop"
+    rm -f "$img"
+    [ $status -ne 99 ] || { echo "SKIP [$case_name]: cannot mount exFAT here" >&2; return 1; }
 }
 
 # Runs the archiver on $1 and expects a failure whose message holds $2, with
@@ -508,35 +520,24 @@ fi
 
 begin exfat
 # exFAT has neither a no-replace rename nor hard links.
-exfat_loop 32M
-if [ -n "$loop" ]; then
-    result=$(in_private_mounts '
-        mkdir usb && mount.exfat-fuse "$2" usb >/dev/null 2>&1 || exit 99
-        cd usb && echo hello >note.txt && mkdir docs && echo in >docs/in
-        for i in 1 2; do "$1" note.txt; "$1" docs; done
-        "$1" docs.zip
-        echo "list $(bsdtar -tf "note.txt (2).zip") $(bsdtar -tf docs.zip | tr "\n" " ")"
-        echo "content $(cat "docs (2)/docs/in")"
-        ls -A | sed "s/^/has /"
-        cd .. && umount usb
-    ' _ "$bin" "$loop" 2>&1)
-    status=$?
-    losetup -d "$loop"
-    if [ $status -eq 99 ]; then
-        echo "SKIP [$case_name]: cannot mount exFAT here" >&2
-    else
-        expected='note.txt.zip
+if on_exfat '
+    echo hello >note.txt && mkdir docs && echo in >docs/in
+    for i in 1 2; do "$1" note.txt; "$1" docs; done
+    "$1" docs.zip
+    echo "list $(bsdtar -tf "note.txt (2).zip") $(bsdtar -tf docs.zip | tr "\n" " ")"
+    echo "content $(cat "docs (2)/docs/in")"
+    ls -A | sed "s/^/has /"
+' 32M; then
+    expected='note.txt.zip
 docs.zip
 note.txt (2).zip
 docs (2).zip
 docs (2)
 list note.txt docs/ docs/in 
 content in'
-        [ "$(grep -v '^has ' <<<"$result")" = "$expected" ]; ok "packs and extracts on exFAT ($result)"
-        ! grep -q '^has \.korvu' <<<"$result"; ok "no temporaries left on exFAT"
-    fi
+    [ "$(grep -v '^has ' <<<"$result")" = "$expected" ]; ok "packs and extracts on exFAT ($result)"
+    ! grep -q '^has \.korvu' <<<"$result"; ok "no temporaries left on exFAT"
 fi
-rm -f "$img"
 
 begin text_like_archives
 printf '070701,2024-01-05,12.50\n070702,2024-01-06,13.00\n' >sales.csv
@@ -743,44 +744,33 @@ deep=$(printf 'd/%.0s' $(seq 1000))
 echo x >f && bsdtar -cf deep.tar -s ",^f\$,${deep}f," f && rm f
 head -c 10M /dev/urandom >big && tar cf big.tar big && rm big
 mkdir src && head -c 10M /dev/zero >src/zeros && tar czf ten.tar.gz src && rm -r src
-exfat_loop 40M
-if [ -n "$loop" ]; then
-    result=$(in_private_mounts '
-        mkdir usb && mount.exfat-fuse "$2" usb >/dev/null 2>&1 || exit 99
-        cp twins.tar deep.tar big.tar usb/ && cd usb
-        "$1" twins.tar >/dev/null 2>../err; echo "twins $? $(grep -c "differs only in case" ../err)"
-        (cd twins && for f in README "readme (2)" E "e (2)" Dir/x "dir (2)/y"; do printf "[%s]" "$(cat "$f")"; done; echo)
-        free=$(df -B1 --output=avail . | tail -1)
-        KORVU_KEEP_FREE=$((free - (2 << 20))) "$1" deep.tar >/dev/null 2>../err
-        echo "deep $? $(grep -c "free on the file system" ../err) $(( $(df -B1 --output=avail . | tail -1) >= free - (2 << 20) ))"
-        (trap "" XFSZ; ulimit -f 2048; exec "$1" big.tar) >/dev/null 2>../err; echo "big $?"
-        rm -r twins *.tar && ls -A | sed "s/^/left /"
-        for i in 1 2 3 4; do cp ../ten.tar.gz e$i.tar.gz; done
-        lowest=$(df -k --output=avail . | tail -1)
-        (while [ ! -e ../stop ]; do now=$(df -k --output=avail . | tail -1); [ "$now" -lt "$lowest" ] && lowest=$now && echo "$lowest" >../lowest; done) &
-        watcher=$!
-        for i in 1 2 3 4; do KORVU_MAX_RATIO=0 "$1" e$i.tar.gz >/dev/null 2>../err$i & pids+=($!); done
-        wait "${pids[@]}"; touch ../stop; wait $watcher
-        echo "lowest $(cat ../lowest)"
-        cat ../err? | grep -v "free on the file system" | sed "s/^/error /"
-        echo "made $(ls -d e? | wc -l) free $(df -k --output=avail . | tail -1)"
-        ls -A | grep korvu | sed "s/^/left /"
-        cd .. && umount usb
-    ' _ "$bin" "$loop" 2>&1)
-    status=$?
-    losetup -d "$loop"
-    if [ $status -eq 99 ]; then
-        echo "SKIP [$case_name]: cannot mount exFAT here" >&2
-    else
-        grep -qx 'twins 0 3' <<<"$result"; ok "twins in case are extracted, each with a warning ($result)"
-        grep -qxF '[upper][lower][][][x][y]' <<<"$result"; ok "under names of their own ($result)"
-        grep -qx 'deep 1 1 1' <<<"$result"; ok "a deep entry's folders count against the room kept free ($result)"
-        grep -qx 'big 1' <<<"$result" && ! grep -q '^left' <<<"$result"; ok "a run failing mid-entry leaves nothing ($result)"
-        ! grep -q '^error' <<<"$result"; ok "runs side by side only ever give up for room ($result)"
-        [[ $(grep -o 'made [0-9]' <<<"$result") == "made 3" && $(grep -o 'lowest *[0-9]*' <<<"$result" | tr -dc 0-9) -ge 2048 ]]; ok "as many as fit are extracted, and 5% stays free throughout ($result)"
-    fi
+if on_exfat '
+    cp ../twins.tar ../deep.tar ../big.tar .
+    "$1" twins.tar >/dev/null 2>../err; echo "twins $? $(grep -c "differs only in case" ../err)"
+    (cd twins && for f in README "readme (2)" E "e (2)" Dir/x "dir (2)/y"; do printf "[%s]" "$(cat "$f")"; done; echo)
+    free=$(df -B1 --output=avail . | tail -1)
+    KORVU_KEEP_FREE=$((free - (2 << 20))) "$1" deep.tar >/dev/null 2>../err
+    echo "deep $? $(grep -c "free on the file system" ../err) $(( $(df -B1 --output=avail . | tail -1) >= free - (2 << 20) ))"
+    (trap "" XFSZ; ulimit -f 2048; exec "$1" big.tar) >/dev/null 2>../err; echo "big $?"
+    rm -r twins *.tar && ls -A | sed "s/^/left /"
+    for i in 1 2 3 4; do cp ../ten.tar.gz e$i.tar.gz; done
+    lowest=$(df -k --output=avail . | tail -1)
+    (while [ ! -e ../stop ]; do now=$(df -k --output=avail . | tail -1); [ "$now" -lt "$lowest" ] && lowest=$now && echo "$lowest" >../lowest; done) &
+    watcher=$!
+    for i in 1 2 3 4; do KORVU_MAX_RATIO=0 "$1" e$i.tar.gz >/dev/null 2>../err$i & pids+=($!); done
+    wait "${pids[@]}"; touch ../stop; wait $watcher
+    echo "lowest $(cat ../lowest)"
+    cat ../err? | grep -v "free on the file system" | sed "s/^/error /"
+    echo "made $(ls -d e? | wc -l) free $(df -k --output=avail . | tail -1)"
+    ls -A | grep korvu | sed "s/^/left /"
+' 40M; then
+    grep -qx 'twins 0 3' <<<"$result"; ok "twins in case are extracted, each with a warning ($result)"
+    grep -qxF '[upper][lower][][][x][y]' <<<"$result"; ok "under names of their own ($result)"
+    grep -qx 'deep 1 1 1' <<<"$result"; ok "a deep entry's folders count against the room kept free ($result)"
+    grep -qx 'big 1' <<<"$result" && ! grep -q '^left' <<<"$result"; ok "a run failing mid-entry leaves nothing ($result)"
+    ! grep -q '^error' <<<"$result"; ok "runs side by side only ever give up for room ($result)"
+    [[ $(grep -o 'made [0-9]' <<<"$result") == "made 3" && $(grep -o 'lowest *[0-9]*' <<<"$result" | tr -dc 0-9) -ge 2048 ]]; ok "as many as fit are extracted, and 5% stays free throughout ($result)"
 fi
-rm -f "$img"
 
 begin true_causes_memory_and_empty
 # An xz stream asking for a 1.5 GiB dictionary is valid, only too big for the memory cap.
