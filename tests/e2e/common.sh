@@ -58,7 +58,7 @@ trap 'echo "FAIL: interrupted"; exit 2' INT TERM
 # leave the X server and the program behind.
 (
     trap 'kill "$nap" 2>/dev/null; exit 0' TERM
-    sleep 120 &
+    sleep "${E2E_LIMIT_S:-120}" &
     nap=$!
     wait "$nap" && kill -TERM $$
 ) >/dev/null 2>&1 &
