@@ -57,7 +57,7 @@ private:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void CreateControls();
     void ApplyFonts();
-    void SizeMessageLabel();
+    void SizeLabelsToText();
     void OnDpiChanged(UINT dpi, const RECT& suggested);
     void PreviewKey(const MSG& msg);
     LRESULT TakeHandOver(const COPYDATASTRUCT& data);
@@ -73,7 +73,7 @@ private:
     HFONT font_ = nullptr;
     HFONT boldFont_ = nullptr;
     HBRUSH formBrush_ = nullptr;
-    HBRUSH keyCapBrush_ = nullptr;
+    HBRUSH brushes_[7] = {};  // of the controls that have a colour of their own
     unsigned dpi_ = 96;
     bool shown_ = false;
     bool running_ = false;
