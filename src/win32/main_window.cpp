@@ -82,8 +82,8 @@ bool Held(int virtualKey) { return GetKeyState(virtualKey) < 0; }
 
 // What the key of `msg` means to the window, by the one rule, with the keys held as it came.
 Key KeyOf(const MSG& msg) {
-    const int shift = (Held(VK_SHIFT) ? kShift : 0) | (Held(VK_CONTROL) ? kCtrl : 0) |
-                      (Held(VK_MENU) ? kAlt : 0);
+    const int shift =
+        (Held(VK_SHIFT) ? kShift : 0) | (Held(VK_CONTROL) ? kCtrl : 0) | (Held(VK_MENU) ? kAlt : 0);
     return doredaviro::KeyOf(static_cast<int>(msg.wParam), shift);
 }
 
@@ -287,15 +287,17 @@ int MainWindow::Run() {
     running_ = true;
     MSG msg{};
     int result;
-    while ((result = GetMessageW(&msg, nullptr, 0, 0)) > 0) {
-        PreviewKey(msg);
-        // The dialog manager only for Tab: Enter and Esc keep no special meaning here.
-        if (window_ && IsTabKey(msg) && IsDialogMessageW(window_, &msg)) continue;
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
+    while ((result = GetMessageW(&msg, nullptr, 0, 0)) > 0) Handle(msg);
     running_ = false;
     return result < 0 ? 1 : static_cast<int>(msg.wParam);
+}
+
+void MainWindow::Handle(MSG& msg) {
+    PreviewKey(msg);
+    // The dialog manager only for Tab: Enter and Esc keep no special meaning here.
+    if (window_ && IsTabKey(msg) && IsDialogMessageW(window_, &msg)) return;
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
 }
 
 void MainWindow::PreviewKey(const MSG& msg) {

@@ -33,6 +33,8 @@ public:
     void ShowCentered(int showCommand);
     // Runs the message loop until the window is gone; returns the exit code.
     int Run();
+    // One message as the loop takes it: the key preview, Tab, then the message's window.
+    void Handle(MSG& msg);
     // Destroys the window. Only a window whose loop runs ends the loop, so that a window closed
     // before it was shown leaves the message boxes still to come able to wait for the user.
     void Destroy();

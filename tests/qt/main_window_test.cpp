@@ -29,6 +29,7 @@
 
 #include "core/frmDoredAviro.h"
 #include "core/texts.h"
+#include "input_cases.h"
 #include "qt/main_window.h"
 #include "qt/qt_form.h"
 #include "qt/qt_system.h"
@@ -155,6 +156,8 @@ private slots:
     void theWindowGoesBeforeTheHandlers();
     void closingFromTheWindowManagerTakesNothingMore();
     void otherChildrenAreWaitedForAsUsual();
+    void followsTheInputTable_data();
+    void followsTheInputTable();
 
 private:
     // A fresh form whose settings file names `archiver`, loaded, shown and active.
@@ -173,6 +176,7 @@ private:
     bool release(const QMimeData& mime);
     bool drop(const QByteArray& uriList);
     bool focusOn(QWidget* widget);
+    void perform(const testing::Step& step);
 
     std::unique_ptr<testing::TempDir> dir_;
     QString log_;
@@ -420,8 +424,12 @@ void MainWindowTest::keysStillReachTheFocusedControl() {
     QVERIFY(focusOn(&check));
     QTest::keyClick(&check, Qt::Key_Space);
     QVERIFY(check.isChecked());
-    QTest::keyClick(&check, Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(&list));
+    // Tab walks the window's tab order, round to the start.
+    for (Control next :
+         {Control::lstFileList, Control::cmdExec, Control::cmdClose, Control::chkWinPos}) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), control(next));
+    }
     QVERIFY(system_->messages.empty());
 }
 
@@ -700,6 +708,91 @@ void MainWindowTest::otherChildrenAreWaitedForAsUsual() {
     QTRY_COMPARE(ended.size(), std::size_t{2});
     const std::map<long long, bool> how(ended.begin(), ended.end());
     QCOMPARE(how, (std::map<long long, bool>{{slow.process, true}, {failing.process, false}}));
+}
+
+void MainWindowTest::followsTheInputTable_data() {
+    QTest::addColumn<int>("index");
+    for (std::size_t i = 0; i < testing::kInputCases.size(); ++i) {
+        QTest::newRow(testing::kInputCases[i].name) << static_cast<int>(i);
+    }
+}
+
+// A name of the table as a path here, and back.
+std::string PathOf(const std::string& name) { return "/tmp/conformance/" + name; }
+Rows Names(const Rows& paths) {
+    Rows names;
+    for (const std::string& path : paths) names.push_back(path.substr(path.rfind('/') + 1));
+    return names;
+}
+
+void MainWindowTest::perform(const testing::Step& step) {
+    using testing::Act;
+    QByteArray uris;
+    for (const std::string& name : step.names) {
+        uris += "file://" + QByteArray::fromStdString(PathOf(name)) + "\r\n";
+    }
+    switch (step.act) {
+        case Act::Drop:
+            QVERIFY(drop(uris));
+            break;
+        case Act::CopyFiles:
+            QApplication::clipboard()->setMimeData(UriList(uris));
+            break;
+        case Act::CopyText:
+            QApplication::clipboard()->setText(QString::fromStdString(step.names[0]));
+            break;
+        case Act::Press: {
+            // The Qt key of a key code: letters are their characters in both.
+            int key = step.key;
+            if (key >= keycode::kF1 && key < keycode::kF1 + 24)
+                key = Qt::Key_F1 + (key - keycode::kF1);
+            if (key == keycode::kDelete) key = Qt::Key_Delete;
+            if (key == keycode::kInsert) key = Qt::Key_Insert;
+            Qt::KeyboardModifiers held;
+            held.setFlag(Qt::ShiftModifier, step.shift & kShift);
+            held.setFlag(Qt::ControlModifier, step.shift & kCtrl);
+            held.setFlag(Qt::AltModifier, step.shift & kAlt);
+            QVERIFY(focusOn(control(step.focus)));
+            QTest::keyClick(control(step.focus), static_cast<Qt::Key>(key), held);
+            break;
+        }
+        case Act::Select:
+            form_->ListSelect(step.row);
+            break;
+        case Act::CloseBox:
+            window().close();
+            break;
+    }
+    QCoreApplication::processEvents();
+}
+
+void MainWindowTest::followsTheInputTable() {
+    QFETCH(int, index);
+    const testing::InputCase& c = testing::kInputCases[static_cast<std::size_t>(index)];
+    QApplication::clipboard()->clear();
+    for (std::size_t i = 0; i < c.steps.size();) {
+        const testing::Step& now = c.steps[i++];
+        std::vector<testing::Step> inMessage;
+        while (i < c.steps.size() && c.steps[i].when == testing::When::InMessage) {
+            inMessage.push_back(c.steps[i++]);
+        }
+        bool ran = inMessage.empty();
+        system_->onMessage = [&](const Message&) {
+            for (const testing::Step& step : std::exchange(inMessage, {})) perform(step);
+            ran = true;
+        };
+        perform(now);
+        QVERIFY2(ran, "no message opened for what was to happen while one is open");
+    }
+    system_->onMessage = nullptr;
+    QStringList messages;
+    for (const Message& m : system_->messages) messages << QString::fromStdString(m.prompt);
+    QStringList expected;
+    for (const std::string& prompt : c.messages) expected << QString::fromStdString(prompt);
+    QCOMPARE(Names(rows()), c.rows);
+    QCOMPARE(messages, expected);
+    QCOMPARE(Names(system_->launched), c.launched);
+    QCOMPARE(form_->form().Loaded() && window().isVisible(), c.open);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "core/modDoredAviro.h"
 #include "core/settings_reader.h"
 #include "core/texts.h"
+#include "input_cases.h"
 #include "test_support.h"
 #include "win32/hand_over.h"
 #include "win32/system.h"
@@ -21,11 +22,14 @@
 #include "win32/win32_system.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace doredaviro::win32 {
@@ -582,6 +586,141 @@ TEST_F(WindowTest, ADropHandedToTheWindowRatherThanTheListIsTheListsDrop) {
         EXPECT_EQ(form_.ListText(row), want[static_cast<std::size_t>(row)]);
     }
 }
+
+// --- The input rules, as the Qt window follows them too ----------------------------------------
+
+class InputConformanceTest : public ::testing::TestWithParam<testing::InputCase> {
+protected:
+    // Message boxes are noted, and what is to happen while one is open happens then; launches
+    // are noted only.
+    class Noting : public Win32System {
+    public:
+        std::vector<std::string> messages, launched;
+        std::function<void()> whileOpen;
+        void MsgBox(const std::string& prompt, MessageStyle, const std::string&) override {
+            messages.push_back(prompt);
+            if (auto run = std::exchange(whileOpen, nullptr)) run();
+        }
+        Launched Launch(const std::string&, const std::string& path, const std::string&) override {
+            launched.push_back(path);
+            return {true, 0};
+        }
+    };
+
+    void SetUp() override {
+        ASSERT_TRUE(form_.window().Create());
+        form_.window().ShowCentered(SW_SHOW);
+        Pump();
+    }
+    void TearDown() override {
+        // The clipboard outlives the test; the next must not paste what this one left.
+        if (OpenClipboard(nullptr)) {
+            EmptyClipboard();
+            CloseClipboard();
+        }
+    }
+    static std::wstring PathOf(const std::string& name) {
+        return L"C:\\conformance\\" + Widen(name);
+    }
+    std::vector<std::string> Names(const std::vector<std::string>& paths) {
+        std::vector<std::string> names;
+        for (const std::string& path : paths) names.push_back(path.substr(path.rfind('\\') + 1));
+        return names;
+    }
+    void Pump() {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) form_.window().Handle(msg);
+    }
+    void Put(UINT format, HANDLE data) {
+        ASSERT_TRUE(OpenClipboard(form_.window().handle()));
+        EmptyClipboard();
+        SetClipboardData(format, data);
+        CloseClipboard();
+    }
+    void Perform(const testing::Step& step) {
+        using testing::Act;
+        std::vector<std::wstring> paths;
+        for (const std::string& name : step.names) paths.push_back(PathOf(name));
+        HWND target = form_.window().control(step.focus);
+        switch (step.act) {
+            case Act::Drop:
+                SendMessageW(form_.window().control(Control::lstFileList), WM_DROPFILES,
+                             reinterpret_cast<WPARAM>(MakeDrop(paths)), 0);
+                break;
+            case Act::CopyFiles:
+                Put(CF_HDROP, MakeDrop(paths));
+                break;
+            case Act::CopyText: {
+                const std::wstring text = Widen(step.names[0]);
+                HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t));
+                std::memcpy(GlobalLock(memory), text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+                GlobalUnlock(memory);
+                Put(CF_UNICODETEXT, memory);
+                break;
+            }
+            case Act::Press: {
+                // The keys held as the system keeps them for this thread, which the window reads.
+                BYTE keys[256] = {};
+                keys[VK_SHIFT] = (step.shift & kShift) ? 0x80 : 0;
+                keys[VK_CONTROL] = (step.shift & kCtrl) ? 0x80 : 0;
+                keys[VK_MENU] = (step.shift & kAlt) ? 0x80 : 0;
+                SetKeyboardState(keys);
+                SetFocus(target);
+                const bool alone = step.shift & kAlt && !(step.shift & kCtrl);
+                PostMessageW(target, alone ? WM_SYSKEYDOWN : WM_KEYDOWN,
+                             static_cast<WPARAM>(step.key), 1);
+                Pump();
+                const BYTE none[256] = {};
+                SetKeyboardState(const_cast<BYTE*>(none));
+                break;
+            }
+            case Act::Select:
+                form_.ListSelect(step.row);
+                break;
+            case Act::CloseBox:
+                PostMessageW(form_.window().handle(), WM_CLOSE, 0, 0);
+                break;
+        }
+        Pump();
+    }
+    Noting system_;
+    Win32Form form_{GetModuleHandleW(nullptr), system_};
+};
+
+TEST_P(InputConformanceTest, FollowsTheOneTable) {
+    const testing::InputCase& c = GetParam();
+    for (std::size_t i = 0; i < c.steps.size();) {
+        const testing::Step& now = c.steps[i++];
+        std::vector<testing::Step> inMessage;
+        while (i < c.steps.size() && c.steps[i].when == testing::When::InMessage) {
+            inMessage.push_back(c.steps[i++]);
+        }
+        bool ran = inMessage.empty();
+        if (!ran) {
+            system_.whileOpen = [&] {
+                for (const testing::Step& step : inMessage) Perform(step);
+                ran = true;
+            };
+        }
+        Perform(now);
+        ASSERT_TRUE(ran) << "no message opened for what was to happen while one is open";
+    }
+    std::vector<std::string> rows;
+    for (int row = 0; row < form_.ListCount(); ++row) rows.push_back(form_.ListText(row));
+    EXPECT_EQ(Names(rows), c.rows);
+    EXPECT_EQ(system_.messages, c.messages);
+    EXPECT_EQ(Names(system_.launched), c.launched);
+    EXPECT_EQ(form_.form().Loaded() && form_.window().handle() != nullptr, c.open);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, InputConformanceTest, ::testing::ValuesIn(testing::kInputCases),
+                         [](const auto& param) {
+                             std::string name = param.param.name;
+                             for (char& c : name) {
+                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                             }
+                             return name;
+                         });
 
 // --- The directory search -------------------------------------------------------------------
 
