@@ -84,8 +84,9 @@ fuzz:
 	scripts/install-deps.sh fuzz
 	cmake -S . -B build-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
 	  -DDOREDAVIRO_FUZZ=ON -DDOREDAVIRO_TESTS=OFF -DDOREDAVIRO_BENCH=OFF
-	cmake --build build-fuzz -j $(JOBS) --target ini_fuzz
+	cmake --build build-fuzz -j $(JOBS) --target ini_fuzz uri_list_fuzz
 	@echo "run: build-fuzz/fuzz/ini_fuzz -max_total_time=600 fuzz/corpus-run fuzz/corpus"
+	@echo "     build-fuzz/fuzz/uri_list_fuzz -max_total_time=600 fuzz/uri_list_corpus-run fuzz/uri_list_corpus"
 
 clean:
 	rm -rf build build-test build-asan build-bench build-fuzz build-win64 build-win32 build-deb

@@ -16,17 +16,10 @@
 #include <string>
 #include <vector>
 
+#include "check.h"
 #include "core/settings_reader.h"
 
 namespace {
-
-#define CHECK(cond)                                                                       \
-    do {                                                                                  \
-        if (!(cond)) {                                                                    \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-            std::abort();                                                                 \
-        }                                                                                 \
-    } while (0)
 
 // One file per process, rewritten for each input: a memfd when the kernel has them, so the
 // run does not wear the disk, else a file under /tmp.

@@ -4,6 +4,8 @@
 // Windows one (under Wine) each run every case with their own platform's events, so that the
 // two cannot drift apart. Paths are short names, which each driver makes its platform's paths.
 
+#include <cstddef>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -44,6 +46,37 @@ struct InputCase {
     bool open = true;                        // the window at the end
     friend void PrintTo(const InputCase& c, std::ostream* os) { *os << c.name; }
 };
+
+// Runs the case's steps through `perform`. Those for while a message is open wait in
+// `whileOpen`, which the driver's message box runs and clears; false when no message opened.
+inline bool RunSteps(const InputCase& c, const std::function<void(const Step&)>& perform,
+                     std::function<void()>& whileOpen) {
+    for (std::size_t i = 0; i < c.steps.size();) {
+        const Step& now = c.steps[i++];
+        std::vector<Step> later;
+        while (i < c.steps.size() && c.steps[i].when == When::InMessage)
+            later.push_back(c.steps[i++]);
+        bool ran = later.empty();
+        if (!ran) {
+            whileOpen = [&] {
+                for (const Step& step : later) perform(step);
+                ran = true;
+            };
+        }
+        perform(now);
+        whileOpen = nullptr;
+        if (!ran) return false;
+    }
+    return true;
+}
+
+// The table's names back from the paths a driver made of them.
+inline std::vector<std::string> NamesOf(const std::vector<std::string>& paths) {
+    std::vector<std::string> names;
+    for (const std::string& path : paths)
+        names.push_back(path.substr(path.find_last_of("/\\") + 1));
+    return names;
+}
 
 namespace cases {
 

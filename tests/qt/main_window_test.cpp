@@ -717,13 +717,8 @@ void MainWindowTest::followsTheInputTable_data() {
     }
 }
 
-// A name of the table as a path here, and back.
+// A name of the table as a path here.
 std::string PathOf(const std::string& name) { return "/tmp/conformance/" + name; }
-Rows Names(const Rows& paths) {
-    Rows names;
-    for (const std::string& path : paths) names.push_back(path.substr(path.rfind('/') + 1));
-    return names;
-}
 
 void MainWindowTest::perform(const testing::Step& step) {
     using testing::Act;
@@ -770,28 +765,21 @@ void MainWindowTest::followsTheInputTable() {
     QFETCH(int, index);
     const testing::InputCase& c = testing::kInputCases[static_cast<std::size_t>(index)];
     QApplication::clipboard()->clear();
-    for (std::size_t i = 0; i < c.steps.size();) {
-        const testing::Step& now = c.steps[i++];
-        std::vector<testing::Step> inMessage;
-        while (i < c.steps.size() && c.steps[i].when == testing::When::InMessage) {
-            inMessage.push_back(c.steps[i++]);
-        }
-        bool ran = inMessage.empty();
-        system_->onMessage = [&](const Message&) {
-            for (const testing::Step& step : std::exchange(inMessage, {})) perform(step);
-            ran = true;
-        };
-        perform(now);
-        QVERIFY2(ran, "no message opened for what was to happen while one is open");
-    }
+    std::function<void()> whileOpen;
+    system_->onMessage = [&](const Message&) {
+        if (auto run = std::exchange(whileOpen, nullptr)) run();
+    };
+    QVERIFY2(RunSteps(
+                 c, [this](const testing::Step& step) { perform(step); }, whileOpen),
+             "no message opened for what was to happen while one is open");
     system_->onMessage = nullptr;
     QStringList messages;
     for (const Message& m : system_->messages) messages << QString::fromStdString(m.prompt);
     QStringList expected;
     for (const std::string& prompt : c.messages) expected << QString::fromStdString(prompt);
-    QCOMPARE(Names(rows()), c.rows);
+    QCOMPARE(testing::NamesOf(rows()), c.rows);
     QCOMPARE(messages, expected);
-    QCOMPARE(Names(system_->launched), c.launched);
+    QCOMPARE(testing::NamesOf(system_->launched), c.launched);
     QCOMPARE(form_->form().Loaded() && window().isVisible(), c.open);
 }
 

@@ -622,11 +622,6 @@ protected:
     static std::wstring PathOf(const std::string& name) {
         return L"C:\\conformance\\" + Widen(name);
     }
-    std::vector<std::string> Names(const std::vector<std::string>& paths) {
-        std::vector<std::string> names;
-        for (const std::string& path : paths) names.push_back(path.substr(path.rfind('\\') + 1));
-        return names;
-    }
     void Pump() {
         MSG msg;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) form_.window().Handle(msg);
@@ -689,27 +684,14 @@ protected:
 
 TEST_P(InputConformanceTest, FollowsTheOneTable) {
     const testing::InputCase& c = GetParam();
-    for (std::size_t i = 0; i < c.steps.size();) {
-        const testing::Step& now = c.steps[i++];
-        std::vector<testing::Step> inMessage;
-        while (i < c.steps.size() && c.steps[i].when == testing::When::InMessage) {
-            inMessage.push_back(c.steps[i++]);
-        }
-        bool ran = inMessage.empty();
-        if (!ran) {
-            system_.whileOpen = [&] {
-                for (const testing::Step& step : inMessage) Perform(step);
-                ran = true;
-            };
-        }
-        Perform(now);
-        ASSERT_TRUE(ran) << "no message opened for what was to happen while one is open";
-    }
+    ASSERT_TRUE(RunSteps(
+        c, [this](const testing::Step& step) { Perform(step); }, system_.whileOpen))
+        << "no message opened for what was to happen while one is open";
     std::vector<std::string> rows;
     for (int row = 0; row < form_.ListCount(); ++row) rows.push_back(form_.ListText(row));
-    EXPECT_EQ(Names(rows), c.rows);
+    EXPECT_EQ(testing::NamesOf(rows), c.rows);
     EXPECT_EQ(system_.messages, c.messages);
-    EXPECT_EQ(Names(system_.launched), c.launched);
+    EXPECT_EQ(testing::NamesOf(system_.launched), c.launched);
     EXPECT_EQ(form_.form().Loaded() && form_.window().handle() != nullptr, c.open);
 }
 
