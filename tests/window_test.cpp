@@ -480,26 +480,6 @@ TEST(KeyOfTest, ShiftStatesChangeOnlyThePasteKeys) {
     }
 }
 
-TEST_F(WindowTest, APasteIsADropOfTheCopiedFilesAndWaitsAsOneDoes) {
-    form_.Form_KeyDown(Key::Paste);  // nothing copied, or only text
-    EXPECT_TRUE(fake_.rows.empty());
-    fake_.copiedFiles = {"/a", "/b"};
-    form_.Form_KeyDown(Key::Paste);
-    EXPECT_EQ(fake_.rows, (Rows{"/b", "/a"}));
-    form_.lstFileList_KeyDown(Key::Paste);  // the window's key, not the list's
-    EXPECT_EQ(fake_.rows.size(), 2u);
-
-    fake_.copiedFiles = {"/c"};
-    fake_.onMsgBox = [&](const MsgBoxCall&) {
-        form_.Form_KeyDown(Key::Paste);
-        fake_.copiedFiles = {"/later"};
-        EXPECT_EQ(fake_.rows.size(), 2u);
-    };
-    form_.cmdExec_Click();
-    EXPECT_EQ(fake_.rows, Rows{"/c"});
-    EXPECT_EQ(fake_.msgBoxes, std::vector<MsgBoxCall>{kWait});
-}
-
 TEST(ShownPathTest, OneLineOfValidUtf8WithThePathUnchangedOtherwise) {
     const std::pair<std::string, std::string> cases[] = {
         {"/tmp/日本語/a b.txt", "/tmp/日本語/a b.txt"},

@@ -764,7 +764,6 @@ void MainWindowTest::perform(const testing::Step& step) {
 void MainWindowTest::followsTheInputTable() {
     QFETCH(int, index);
     const testing::InputCase& c = testing::kInputCases[static_cast<std::size_t>(index)];
-    QApplication::clipboard()->clear();
     std::function<void()> whileOpen;
     system_->onMessage = [&](const Message&) {
         if (auto run = std::exchange(whileOpen, nullptr)) run();
