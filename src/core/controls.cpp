@@ -31,11 +31,6 @@ const ControlDef kControls[7] = {
      false, Background::System, kNone},
 };
 
-const ControlDef& DefOf(Control control) {
-    return *std::find_if(std::begin(kControls), std::end(kControls),
-                         [control](const ControlDef& def) { return def.control == control; });
-}
-
 std::vector<Control> TabOrder() {
     std::vector<const ControlDef*> defs;
     for (const ControlDef& def : kControls) {

@@ -36,7 +36,6 @@ struct ControlDef {
 };
 extern const ControlDef kControls[7];
 
-const ControlDef& DefOf(Control control);
 // The controls that take the focus, in the tab order; the first has it when the window appears.
 std::vector<Control> TabOrder();
 
