@@ -84,8 +84,10 @@ fuzz:
 	scripts/install-deps.sh fuzz
 	cmake -S . -B build-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
 	  -DDOREDAVIRO_FUZZ=ON -DDOREDAVIRO_TESTS=OFF -DDOREDAVIRO_BENCH=OFF
-	cmake --build build-fuzz -j $(JOBS) --target ini_fuzz uri_list_fuzz
+	cmake --build build-fuzz -j $(JOBS) --target fuzz_targets
 	@echo "run: build-fuzz/fuzz/ini_fuzz -max_total_time=600 fuzz/corpus-run fuzz/corpus"
+	@echo "     build-fuzz/fuzz/hand_over_fuzz -max_total_time=600 fuzz/hand_over-run fuzz/hand_over_corpus"
+	@echo "     build-fuzz/fuzz/names_fuzz -max_total_time=600 fuzz/names-corpus-run fuzz/names-corpus"
 	@echo "     build-fuzz/fuzz/uri_list_fuzz -max_total_time=600 fuzz/uri_list_corpus-run fuzz/uri_list_corpus"
 
 clean:

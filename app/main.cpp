@@ -1,9 +1,12 @@
 #include <QApplication>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "posix/launcher.h"
 #include "posix/system.h"
+#include "qt/paint_threads.h"
 #include "qt/qt_form.h"
 #include "qt/qt_system.h"
 
@@ -32,11 +35,22 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(QStringLiteral("Zivev+Korvu"));
     QApplication::setDesktopFileName(QStringLiteral("org.doredaviro.ZivevKorvu"));
 
-    // The services outlive the form, whose window outlives nothing of theirs.
-    doredaviro::qt::QtSystem system;
-    doredaviro::qt::QtForm form(system);
-    form.form().SetCommandLine(arguments, doredaviro::posix::CurrentDirectory());
-    if (!form.Load()) return 1;
-    form.Show();
-    return QApplication::exec();
+    int status = 1;
+    {
+        // The services outlive the form, whose window outlives nothing of theirs.
+        doredaviro::qt::QtSystem system;
+        doredaviro::qt::QtForm form(system);
+        form.form().SetCommandLine(arguments, doredaviro::posix::CurrentDirectory());
+        if (form.Load()) {
+            form.Show();
+            status = QApplication::exec();
+        }
+    }
+    // A pool thread the system refused at the process limit would keep Qt's
+    // teardown waiting for ever; the program's own is all done by now.
+    if (!doredaviro::qt::EndPaintThreads()) {
+        std::fflush(nullptr);
+        std::_Exit(status);
+    }
+    return status;
 }

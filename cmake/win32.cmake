@@ -17,6 +17,8 @@ set(DOREDAVIRO_WIN32_LINK_OPTIONS -static -static-libgcc -static-libstdc++)
 add_library(doredaviro_win32 STATIC
   src/win32/accessible.cpp
   src/win32/hand_over.cpp
+  src/win32/hand_over_data.cpp
+  src/win32/hand_over_server.cpp
   src/win32/main_window.cpp
   src/win32/queue_list.cpp
   src/win32/system.cpp

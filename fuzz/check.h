@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-// A fuzz target's own assertion: kept in every build, and fatal, so that libFuzzer saves the input.
+// A check the fuzzer must never see fail: it aborts, which libFuzzer reports with the input.
 #define CHECK(cond)                                                                       \
     do {                                                                                  \
         if (!(cond)) {                                                                    \

@@ -12,8 +12,10 @@
 #include <iostream>
 #include <memory>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
+#include "names.h"
 #include "source.h"
 
 namespace korvu {
@@ -111,111 +113,48 @@ bool named_for(const std::string& file_name, int format) {
     return false;
 }
 
-// The names in the folder being filled. The folder is new, so everything in
-// it came from earlier entries or is a folder above one of them; keeping the
-// names here, rather than looking on disk, makes each check cost the length
-// of the entry's name and not the depth of the tree times that.
-class OutputNames {
-public:
-    enum class Result { Added, Replaces, Unchecked };
-
-    // Splits a name as the disk writer does; empty for names it refuses
-    // anyway (absolute, "..").
-    static std::vector<std::string> split(const std::string& path) {
-        std::vector<std::string> parts;
-        if (path.empty() || path[0] == '/') return parts;
-        for (size_t at = 0; at <= path.size();) {
-            size_t slash = path.find('/', at);
-            if (slash == std::string::npos) slash = path.size();
-            std::string part = path.substr(at, slash - at);
-            if (part == "..") return {};
-            if (!part.empty() && part != ".") parts.push_back(std::move(part));
-            at = slash + 1;
-        }
-        return parts;
-    }
-
-    // Records an entry; Replaces when it would take the place of an earlier
-    // one (a folder listed again only adds to what is in it).
-    Result add(const std::vector<std::string>& parts, bool folder) {
-        if (parts.empty()) return Result::Unchecked;
-        // Archives list a folder's entries together: start where the last name branched off.
-        size_t k = 0;
-        while (k + 1 < parts.size() && k + 1 < last_.size() && parts[k] == last_[k] &&
-               folder_[last_ids_[k + 1]]) {
-            ++k;
-        }
-        last_ids_.resize(k + 1);
-        std::uint32_t at = last_ids_[k];
-        for (size_t i = k; i + 1 < parts.size(); ++i) {
-            auto found = kids_.find(Key{at, parts[i]});
-            if (found == kids_.end()) {
-                at = insert(at, parts[i], true);
-            } else if (!folder_[found->second]) {
-                // Through a file: the disk writer refuses that itself.
-                last_.clear();
-                last_ids_.assign(1, 0);
-                return Result::Unchecked;
-            } else {
-                at = found->second;
-            }
-            last_ids_.push_back(at);
-        }
-        Result result = Result::Added;
-        auto found = kids_.find(Key{at, parts.back()});
-        if (found == kids_.end()) {
-            last_ids_.push_back(insert(at, parts.back(), folder));
-        } else {
-            if (!(folder && folder_[found->second])) result = Result::Replaces;
-            last_ids_.push_back(found->second);
-        }
-        last_ = parts;
-        return result;
-    }
-
-private:
-    struct Key {
-        std::uint32_t parent;
-        std::string name;
-        bool operator==(const Key& o) const { return parent == o.parent && name == o.name; }
-    };
-    struct KeyHash {
-        size_t operator()(const Key& k) const {
-            return std::hash<std::string>()(k.name) * 31 + k.parent;
-        }
-    };
-
-    std::uint32_t insert(std::uint32_t parent, const std::string& name, bool folder) {
-        auto id = static_cast<std::uint32_t>(folder_.size());
-        folder_.push_back(folder);
-        kids_.emplace(Key{parent, name}, id);
-        return id;
-    }
-
-    std::unordered_map<Key, std::uint32_t, KeyHash> kids_;
-    std::vector<bool> folder_{true};  // by id; 0 is the new folder itself
-    std::vector<std::string> last_;
-    std::vector<std::uint32_t> last_ids_{0};
-};
-
 bool out_of_memory(archive* a, int err) {
     return g_memory_limit != 0 && (archive_errno(a) == ENOMEM || err == ENOMEM);
 }
 
 class Extractor {
 public:
-    Extractor(archive* r, archive* w, Decoder* decoder, Budget& budget, const std::string& shown,
-              std::uint64_t archive_size)
+    // `out` is the new folder, which is also the current one.
+    Extractor(archive* r, int out, bool fold_case, Decoder* decoder, Budget& budget,
+              const std::string& shown, std::uint64_t archive_size)
         : r_(r),
-          w_(w),
+          w_(archive_write_disk_new(), archive_write_free),
+          out_(out),
           decoder_(decoder),
           budget_(budget),
           shown_(shown),
-          archive_size_(archive_size) {}
+          archive_size_(archive_size),
+          names_(fold_case) {
+        if (!w_) throw Failure("out of memory");
+        archive_write_disk_set_options(w_.get(), kDiskFlags);
+    }
+    Extractor(const Extractor&) = delete;
+    Extractor& operator=(const Extractor&) = delete;
 
+    // A failed run leaves the disk writer holding the file it was filling,
+    // which would keep that file (and so the folder) from going on some file
+    // systems, and on closing would first stretch it to its declared size.
+    // Its descriptor is pointed at the folder instead, where that does nothing.
+    ~Extractor() {
+        if (open_ < 0) return;
+        struct stat folder;
+        if (fstat(out_, &folder) != 0 || dup2(out_, open_) != open_) return;
+        w_.reset();
+        struct stat st;
+        if (fstat(open_, &st) == 0 && st.st_dev == folder.st_dev && st.st_ino == folder.st_ino) {
+            close(open_);
+        }
+    }
+
+    // `e` is null for an archive without entries.
     void run(archive_entry* e, int rc) {
         bool tar = base_format(r_) == ARCHIVE_FORMAT_TAR;
-        for (;;) {
+        while (e != nullptr) {
             check_stop();
             ++index_;
             std::string name = entry_name(e);
@@ -240,6 +179,7 @@ public:
             } else {
                 std::cerr << "korvu-sample: skipping " << quote(name) << " in " << quote(shown_)
                           << ": not a file, folder or symbolic link\n";
+                g_skipped = true;
                 skip_data(name);
             }
             last_ = name;
@@ -266,9 +206,9 @@ public:
                 fail_after(last_, d.what());
             }
         }
-        rc = archive_write_close(w_);
-        if (rc < ARCHIVE_WARN) fail(w_, "");
-        if (rc == ARCHIVE_WARN) warn("", w_);
+        rc = archive_write_close(w_.get());
+        if (rc < ARCHIVE_WARN) fail(w_.get(), "");
+        if (rc == ARCHIVE_WARN) warn("", w_.get());
         budget_.release();
     }
 
@@ -276,10 +216,20 @@ private:
     void write_entry(archive_entry* e, const std::string& name) {
         // Never hand out set-id or sticky bits from someone else's archive.
         archive_entry_set_perm(e, archive_entry_perm(e) & 0777);
-        bool link = archive_entry_hardlink(e) != nullptr;
-        check_place(e, name);
+        const char* link_to = archive_entry_hardlink(e);
+        OutputNames::Placed placed = check_place(e, name);
+        if (placed.disk_path) {
+            archive_entry_copy_pathname(e, placed.disk_path->c_str());
+            if (!placed.twins.empty()) {
+                std::cerr << "korvu-sample: warning: " << quote(name) << " in " << quote(shown_)
+                          << " is extracted as " << quote(*placed.disk_path)
+                          << ": this file system does not tell it from an earlier name that "
+                             "differs only in case\n";
+            }
+        }
         la_int64_t declared = archive_entry_size_is_set(e) ? archive_entry_size(e) : 0;
-        if (link) {
+        bool data = link_to == nullptr || gets_data(e, link_to, placed.id, declared);
+        if (!data) {
             // Data after a hard link would go into the file it links to, an
             // earlier entry: the link shares that file's data and nothing more.
             archive_entry_set_size(e, 0);
@@ -292,14 +242,25 @@ private:
                 fail(quote(name) + ": the archive ends early, in the middle of this entry");
             }
         }
+        if (link_to == nullptr && archive_entry_filetype(e) == AE_IFREG && declared == 0 &&
+            archive_entry_nlink(e) > 1) {
+            // newc cpio gives a file's data with the last of its links.
+            awaiting_data_.insert(placed.id);
+        }
         // Counted at the declared size, which a sparse entry also has.
-        budget_.begin_entry(name, declared > 0 ? static_cast<std::uint64_t>(declared) : 0);
-        int rc = archive_write_header(w_, e);
-        if (rc < ARCHIVE_WARN) fail(w_, name);
-        if (rc == ARCHIVE_WARN) warn(name, w_);
-        if (link) {
+        budget_.begin_entry(name, declared > 0 ? static_cast<std::uint64_t>(declared) : 0,
+                            placed.new_folders);
+        int lowest_free = fcntl(out_, F_DUPFD_CLOEXEC, 0);
+        if (lowest_free >= 0) close(lowest_free);
+        int rc = archive_write_header(w_.get(), e);
+        if (rc < ARCHIVE_WARN) fail(w_.get(), name);
+        if (rc == ARCHIVE_WARN) warn(name, w_.get());
+        if (!data) {
             skip_data(name);
         } else {
+            if (archive_entry_filetype(e) == AE_IFREG || link_to != nullptr) {
+                open_ = writer_descriptor(archive_entry_pathname(e), lowest_free);
+            }
             const void* buf;
             size_t size;
             la_int64_t offset;
@@ -309,13 +270,50 @@ private:
                 if (rc != ARCHIVE_OK) fail(r_, name);
                 budget_.grow_entry(static_cast<std::uint64_t>(offset) + size);
                 // A failed write() is only a warning to the library; for us it is lost data.
-                if (archive_write_data_block(w_, buf, size, offset) < ARCHIVE_OK) fail(w_, name);
+                if (archive_write_data_block(w_.get(), buf, size, offset) < ARCHIVE_OK) {
+                    fail(w_.get(), name);
+                }
+                budget_.wrote(static_cast<std::uint64_t>(offset) + size);
                 check_stop();
             }
         }
-        rc = archive_write_finish_entry(w_);
-        if (rc < ARCHIVE_WARN) fail(w_, name);
-        if (rc == ARCHIVE_WARN) warn(name, w_);
+        rc = archive_write_finish_entry(w_.get());
+        if (rc < ARCHIVE_WARN) fail(w_.get(), name);
+        open_ = -1;
+        if (rc == ARCHIVE_WARN) warn(name, w_.get());
+    }
+
+    // Whether a hard link may carry data: only into a file of several links
+    // that came without any, and only once, so that a link never rewrites an
+    // earlier file. Points the link at where its target went on disk.
+    bool gets_data(archive_entry* e, const char* link_to, std::uint32_t id, la_int64_t declared) {
+        std::optional<std::uint32_t> target = names_.find(OutputNames::split(link_to));
+        if (!target) return false;
+        if (std::optional<std::string> moved = names_.disk_path(*target)) {
+            archive_entry_copy_hardlink(e, moved->c_str());
+        }
+        auto group = link_group_.find(*target);
+        std::uint32_t file = group == link_group_.end() ? *target : group->second;
+        link_group_.emplace(id, file);
+        return declared > 0 && awaiting_data_.erase(file) > 0;
+    }
+
+    // The descriptor the disk writer just opened for `path`, found among the
+    // few numbers from `from` on; -1 when it cannot be told.
+    static int writer_descriptor(const char* path, int from) {
+        struct stat want;
+        if (from < 0 || path == nullptr ||
+            fstatat(AT_FDCWD, path, &want, AT_SYMLINK_NOFOLLOW) != 0) {
+            return -1;
+        }
+        for (int fd = from; fd < from + 8; ++fd) {
+            struct stat st;
+            if (fstat(fd, &st) == 0 && st.st_dev == want.st_dev && st.st_ino == want.st_ino &&
+                (fcntl(fd, F_GETFL) & O_ACCMODE) != O_RDONLY) {
+                return fd;
+            }
+        }
+        return -1;
     }
 
     // Formats whose entries lie in the file as they are, size for size.
@@ -341,17 +339,19 @@ private:
 
     // The disk writer replaces an earlier symbolic link of the same name even
     // when told never to overwrite, so every clash is looked for here.
-    void check_place(archive_entry* e, const std::string& name) {
+    OutputNames::Placed check_place(archive_entry* e, const std::string& name) {
         std::vector<std::string> parts = OutputNames::split(name);
         if (parts.size() > Limits::kMaxDepth) {
             fail(quote(name) + " is nested more than " + std::to_string(Limits::kMaxDepth) +
                  " levels deep");
         }
         bool folder = archive_entry_filetype(e) == AE_IFDIR && archive_entry_hardlink(e) == nullptr;
-        if (names_.add(parts, folder) == OutputNames::Result::Replaces) {
+        OutputNames::Placed placed = names_.add(parts, folder);
+        if (placed.result == OutputNames::Result::Replaces) {
             throw Failure("cannot extract " + quote(shown_) + ": unsafe archive: " + quote(name) +
                           " would replace an earlier entry of the same name");
         }
+        return placed;
     }
 
     // An entry by its name, or by its place when its name cannot be read.
@@ -392,12 +392,16 @@ private:
     }
 
     archive* r_;
-    archive* w_;
+    Archive w_;
+    int out_;
+    int open_ = -1;  // the disk writer's descriptor of the file being filled
     Decoder* decoder_;
     Budget& budget_;
     const std::string& shown_;
     std::uint64_t archive_size_;
     OutputNames names_;
+    std::unordered_set<std::uint32_t> awaiting_data_;  // files whose data comes with a link
+    std::unordered_map<std::uint32_t, std::uint32_t> link_group_;  // link -> file it shares
     std::uint64_t index_ = 0;
     std::string last_;
 };
@@ -425,7 +429,8 @@ std::optional<std::string> extract_if_archive(const Target& target, int fd, cons
         try {
             decoder = Decoder::open(fd, sniffed, budget);
         } catch (const Damaged& d) {
-            throw Failure("cannot extract " + quote(shown) + ": it is damaged: " + d.what());
+            throw Failure("cannot extract " + quote(shown) + ": " +
+                          (d.short_of_memory() ? "" : "it is damaged: ") + d.what());
         }
         Archive r = new_reader();
         int rc = decoder ? decoder->attach(r.get()) : archive_read_open_fd(r.get(), fd, 1 << 16);
@@ -435,18 +440,20 @@ std::optional<std::string> extract_if_archive(const Target& target, int fd, cons
         int err = errno;
         std::string damage = decoder ? decoder->failure() : "";
         bool damaged_stream = !damage.empty() && !sniffed.compression.empty();
+        int format = archive_format(r.get());
         // A file no archive reader recognises is just a file, and so is a
-        // "tar" of nothing but zero blocks, such as an empty disk image.
-        bool is_archive = rc == ARCHIVE_OK || rc == ARCHIVE_WARN ||
-                          (rc != ARCHIVE_EOF &&
-                           (archive_format(r.get()) != 0 || looks_like_archive || damaged_stream));
+        // "tar" of nothing but zero blocks, such as an empty disk image,
+        // unless its name or signature says it is an archive of nothing.
+        bool is_archive =
+            rc == ARCHIVE_OK || rc == ARCHIVE_WARN ||
+            (rc == ARCHIVE_EOF && format != 0 && looks_like_archive) ||
+            (rc != ARCHIVE_EOF && (format != 0 || looks_like_archive || damaged_stream));
         // A table starting "070701," or a note starting "!<arch>" is no archive.
-        if (is_archive && text_signature(archive_format(r.get())) &&
-            !named_for(target.name, archive_format(r.get()))) {
+        if (is_archive && text_signature(format) && !named_for(target.name, format)) {
             is_archive = false;
         }
         if (is_archive && (rc < ARCHIVE_WARN || rc == ARCHIVE_RETRY)) {
-            if (out_of_memory(r.get(), err)) {
+            if (out_of_memory(r.get(), err) || (decoder && decoder->short_of_memory())) {
                 throw Failure("cannot extract " + quote(shown) + ": " + memory_message());
             }
             if (damage.empty()) {
@@ -458,19 +465,18 @@ std::optional<std::string> extract_if_archive(const Target& target, int fd, cons
         }
         if (is_archive) {
             TempEntry tmp(target.dir.get(), TempEntry::Kind::Folder, target.dir_shown());
-            Fd old_cwd(open(".", O_PATH | O_DIRECTORY | O_CLOEXEC));
-            // The secure-extraction checks work on paths relative to the current folder.
-            if (fchdir(tmp.fd()) != 0) fail_errno("cannot extract " + quote(shown), errno);
-            {
-                Archive w(archive_write_disk_new(), archive_write_free);
-                if (!w) throw Failure("out of memory");
-                archive_write_disk_set_options(w.get(), kDiskFlags);
-                Extractor(r.get(), w.get(), decoder.get(), budget, shown,
+            try {
+                budget.output_in(tmp.fd());
+                bool fold_case = folds_case(tmp.fd());
+                // The secure-extraction checks work on paths relative to the current folder.
+                WorkIn in(tmp.fd(), "cannot extract " + quote(shown));
+                Extractor(r.get(), tmp.fd(), fold_case, decoder.get(), budget, shown,
                           static_cast<std::uint64_t>(st.st_size))
-                    .run(first, rc);
-            }
-            if (old_cwd.get() >= 0 && fchdir(old_cwd.get()) != 0) {
-                fail_errno("cannot extract " + quote(shown), errno);
+                    .run(rc == ARCHIVE_EOF ? nullptr : first, rc);
+            } catch (...) {
+                // Nothing of the run may stay open while its folder goes.
+                budget.release();
+                throw;
             }
             if (fchmod(tmp.fd(), 0777 & ~g_umask) != 0) {
                 fail_errno("cannot extract " + quote(shown), errno);

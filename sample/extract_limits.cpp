@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -111,9 +112,6 @@ namespace {
 // Past this much data an entry's room is measured again even where it cannot be held.
 constexpr std::uint64_t kMeasureEvery = 4ull << 20;
 
-// The turn of a run that gave up for room, held until the process ends.
-int g_turn = -1;
-
 }  // namespace
 
 Budget::Budget(const Limits& limits, std::uint64_t archive_size, int dirfd,
@@ -125,8 +123,13 @@ Budget::Budget(const Limits& limits, std::uint64_t archive_size, int dirfd,
     block_ = vfs.f_frsize > 0 ? vfs.f_frsize : 4096;
     keep_free_ = limits.keep_free.value_or(std::min(
         Limits::kKeepFreeCap, times(vfs.f_blocks, block_) / 100 * Limits::kKeepFreePercent));
+}
+
+void Budget::output_in(int folder) {
     // Unnamed, so that nothing is left of it whatever ends the process.
-    held_ = Fd(openat(dirfd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+    held_ = Fd(openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+    // FAT and exFAT have no unnamed files; the folder goes if the run fails.
+    if (held_.get() < 0) held_name_.emplace(folder, TempEntry::Kind::File, shown_);
 }
 
 std::uint64_t Budget::blocks(std::uint64_t bytes) const {
@@ -141,7 +144,7 @@ void Budget::count_entry(const std::string& label) {
     }
 }
 
-void Budget::begin_entry(const std::string& name, std::uint64_t size) {
+void Budget::begin_entry(const std::string& name, std::uint64_t size, std::uint64_t folders) {
     if (in_entry_) done_data_ += entry_size_;
     in_entry_ = true;
     entry_ = name;
@@ -156,13 +159,15 @@ void Budget::begin_entry(const std::string& name, std::uint64_t size) {
     if (vfs.f_files > 0) {
         const std::uint64_t p = Limits::kKeepFreePercent;
         std::uint64_t keep = vfs.f_files / 100 * p + (vfs.f_files % 100 * p + 99) / 100;
-        if (vfs.f_favail <= keep) {
+        // One for the entry and one for each folder it makes.
+        if (vfs.f_favail < keep + folders + 1) {
             exceeded(quote(name) + " would leave less than " +
                      std::to_string(Limits::kKeepFreePercent) +
                      "% of the file system's inodes free");
         }
     }
-    claim(entry_claim_);
+    // Each folder takes a block; written before the data, they need no room held after it.
+    claim(times(folders, block_) + entry_claim_);
 }
 
 void Budget::grow_entry(std::uint64_t size) {
@@ -178,14 +183,16 @@ void Budget::grow_entry(std::uint64_t size) {
         claim(entry_claim_ - written);
         return;
     }
-    std::uint64_t ahead = entry_claim_ - written;
-    if (held_.get() >= 0) {
-        // What is about to be written needs the room it held.
-        if (ahead < held_bytes_) hold(ahead);
-    } else if (size - std::min(size, last_measured_at_) >= kMeasureEvery) {
+    if (holder() < 0 && size - std::min(size, last_measured_at_) >= kMeasureEvery) {
         last_measured_at_ = size;
-        claim(ahead);
+        claim(entry_claim_ - written);
     }
+}
+
+void Budget::wrote(std::uint64_t size) {
+    // Given back only once written, so that no other run can take it meanwhile.
+    std::uint64_t ahead = entry_claim_ - std::min(entry_claim_, blocks(size));
+    if (holder() >= 0 && ahead < held_bytes_) hold(ahead);
 }
 
 void Budget::skipped(const std::string& label, std::uint64_t bytes) {
@@ -204,8 +211,11 @@ void Budget::decoded(std::uint64_t total) {
 
 void Budget::release() {
     held_ = Fd();
+    held_name_.reset();
     held_bytes_ = 0;
 }
+
+int Budget::holder() const { return held_name_ ? held_name_->fd() : held_.get(); }
 
 void Budget::check_ratio(const std::string& name, std::uint64_t data) const {
     if (data <= max_data_) return;
@@ -215,32 +225,31 @@ void Budget::check_ratio(const std::string& name, std::uint64_t data) const {
 }
 
 void Budget::claim(std::uint64_t ahead) {
-    if (try_claim(ahead)) return;
-    // Runs side by side into one folder tend to run short together. They take
-    // turns to look again; one that still finds no room gives up and keeps
-    // its turn until the process ends, after it has removed what it wrote, so
-    // that the next one sees the room given back. Thus no more give up than
-    // must.
-    Fd turn = take_turn();
-    if (try_claim(ahead)) return;
-    g_turn = turn.release();
-    exceeded(quote(entry_) + " would leave less than " + human_size(keep_free_) +
-             " free on the file system; set KORVU_KEEP_FREE to keep less free");
+    // Runs side by side into one folder take turns to measure and claim. One
+    // that finds no room gives up and keeps its turn until the process ends,
+    // after it has removed what it wrote, so that the next one sees the room
+    // given back. Thus no more give up than must.
+    bool turn = take_turn();
+    if (!try_claim(ahead)) {
+        exceeded(quote(entry_) + " would leave less than " + human_size(keep_free_) +
+                 " free on the file system; set KORVU_KEEP_FREE to keep less free");
+    }
+    if (turn) flock(dirfd_, LOCK_UN);
 }
 
-Fd Budget::take_turn() const {
-    // The folder is held only as a path; a lock needs it opened.
-    Fd dir(openat(dirfd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() < 0) return dir;
-    constexpr auto kStep = std::chrono::milliseconds(20);
-    constexpr int kSteps = 60 * 1000 / 20;  // a minute: removing a large tree takes time
-    for (int i = 0; i < kSteps; ++i) {
-        if (flock(dir.get(), LOCK_EX | LOCK_NB) == 0) return dir;
+bool Budget::take_turn() const {
+    // Not blocking, so that a stop is seen; the turns are short but for one
+    // giving up, whose removal of what it wrote may take a while.
+    auto wait = std::chrono::microseconds(200);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (std::chrono::steady_clock::now() < until) {
+        if (flock(dirfd_, LOCK_EX | LOCK_NB) == 0) return true;
         if (errno != EWOULDBLOCK && errno != EINTR) break;
-        std::this_thread::sleep_for(kStep);
+        std::this_thread::sleep_for(wait);
+        wait = std::min<std::chrono::microseconds>(wait * 2, std::chrono::milliseconds(20));
         check_stop();
     }
-    return Fd();
+    return false;
 }
 
 std::uint64_t Budget::available() const {
@@ -264,20 +273,31 @@ bool Budget::try_claim(std::uint64_t ahead) {
 }
 
 bool Budget::hold(std::uint64_t bytes) {
-    if (held_.get() < 0 || bytes == held_bytes_) return true;
+    int fd = holder();
+    if (fd < 0 || bytes == held_bytes_) return true;
     if (bytes < held_bytes_) {
-        if (ftruncate(held_.get(), static_cast<off_t>(bytes)) == 0) held_bytes_ = bytes;
+        if (ftruncate(fd, static_cast<off_t>(bytes)) == 0) held_bytes_ = bytes;
         return true;
     }
     int rc;
     do {
-        rc = fallocate(held_.get(), 0, 0, static_cast<off_t>(bytes));
+        rc = fallocate(fd, 0, 0, static_cast<off_t>(bytes));
     } while (rc != 0 && errno == EINTR);
+    struct stat st;
+    if (rc != 0 && (errno == EOPNOTSUPP || errno == ENOSYS)) {
+        // FAT and exFAT keep no holes: growing a file takes its room.
+        rc = ftruncate(fd, static_cast<off_t>(bytes));
+        if (rc == 0 &&
+            (fstat(fd, &st) != 0 || static_cast<std::uint64_t>(st.st_blocks) * 512 < bytes)) {
+            rc = -1;
+            errno = EOPNOTSUPP;
+        }
+    }
     if (rc == 0) {
         held_bytes_ = bytes;
-    } else if (errno == ENOSPC || errno == EDQUOT) {
+    } else if (errno == ENOSPC || errno == EDQUOT || errno == EFBIG) {
         // A failed allocation may keep part of what it took.
-        if (ftruncate(held_.get(), static_cast<off_t>(held_bytes_)) != 0) release();
+        if (ftruncate(fd, static_cast<off_t>(held_bytes_)) != 0) release();
         return false;
     } else {
         // No way to hold room here: measuring again as the entry grows must do.

@@ -55,23 +55,31 @@ std::string memory_message();
 // would break a limit, before anything of that entry is written.
 //
 // Free room is measured again for every entry and as its data grows, and the
-// room an entry still needs is held in an unnamed file on the same file
-// system, so that runs side by side see each other's claims in the free
-// space they measure. Runs into one folder that run short take turns to
-// look again, so that they give up one by one and only as many as must.
+// room an entry still needs (its data and the folders it makes) is held in a
+// file of its own on the same file system, so that runs side by side see
+// each other's claims in the free space they measure. Runs into one folder
+// take turns to measure and claim, so that together they never cross the
+// room kept free, not even for a moment; one that finds no room keeps its
+// turn until it has removed what it wrote, so that only as many give up as
+// must.
 class Budget {
 public:
-    // `dirfd` is on the file system the output goes to.
+    // `dirfd` is the folder the output goes to; runs take turns through a
+    // lock on it, which a descriptor opened for reading can hold.
     Budget(const Limits& limits, std::uint64_t archive_size, int dirfd, const std::string& shown);
     Budget(const Budget&) = delete;
     Budget& operator=(const Budget&) = delete;
 
+    // Claimed room is held in `folder`, the new folder being filled.
+    void output_in(int folder);
     // Any entry, written or not; `label` names it for messages, quoted.
     void count_entry(const std::string& label);
-    // A new entry that will hold at least `size` bytes.
-    void begin_entry(const std::string& name, std::uint64_t size);
-    // The current entry now reaches `size` bytes.
+    // A new entry that will hold at least `size` bytes, and makes `folders` folders above it.
+    void begin_entry(const std::string& name, std::uint64_t size, std::uint64_t folders = 0);
+    // The current entry is about to reach `size` bytes...
     void grow_entry(std::uint64_t size);
+    // ...and now has.
+    void wrote(std::uint64_t size);
     // Bytes of an entry's data read but not written (skipped entries).
     void skipped(const std::string& label, std::uint64_t bytes);
     // Bytes of the archive after its compression has been undone.
@@ -84,8 +92,9 @@ private:
     // Makes sure `ahead` more bytes fit above the kept room, and holds them.
     void claim(std::uint64_t ahead);
     bool try_claim(std::uint64_t ahead);
-    // Waits for this run's turn to look for room again; none where folders cannot be locked.
-    Fd take_turn() const;
+    // Waits for this run's turn to measure and claim; none where the folder cannot be locked.
+    bool take_turn() const;
+    int holder() const;
     std::uint64_t available() const;
     // False when the file system has not that much room.
     bool hold(std::uint64_t bytes);
@@ -100,7 +109,10 @@ private:
     std::uint64_t keep_free_;
     std::uint64_t block_;
 
-    Fd held_;  // unnamed file holding claimed room; none where unsupported
+    // Holds claimed room: unnamed, or named where the file system has no
+    // unnamed files; none where room cannot be held.
+    Fd held_;
+    std::optional<TempEntry> held_name_;
     std::uint64_t held_bytes_ = 0;
     std::uint64_t last_measured_at_ = 0;  // entry bytes when room was last measured
 

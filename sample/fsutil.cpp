@@ -10,16 +10,19 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace korvu {
 
 volatile std::sig_atomic_t g_stop_signal = 0;
 mode_t g_umask = 022;
+bool g_skipped = false;
 
 void check_stop() {
     if (g_stop_signal != 0) throw Failure("interrupted");
@@ -320,6 +323,28 @@ bool TempEntry::copy_to(const std::string& to, const std::string& where) {
     return true;
 }
 
+WorkIn::WorkIn(int dirfd, const std::string& what)
+    : old_(open(".", O_PATH | O_DIRECTORY | O_CLOEXEC)) {
+    if (fchdir(dirfd) != 0) fail_errno(what, errno);
+}
+
+WorkIn::~WorkIn() {
+    if (old_.get() >= 0) (void)!fchdir(old_.get());
+}
+
+bool folds_case(int dirfd) {
+    // A folder rather than a file: nothing is opened that a file system in
+    // user space could still hold when it is removed.
+    std::string name = ".korvu-case-" + random_suffix();
+    if (mkdirat(dirfd, name.c_str(), 0700) != 0) return false;
+    std::string upper = name;
+    for (char& c : upper) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    struct stat st;
+    bool folds = fstatat(dirfd, upper.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    unlinkat(dirfd, name.c_str(), AT_REMOVEDIR);
+    return folds;
+}
+
 namespace {
 
 // An open folder of the tree being removed, made writable so that its
@@ -361,21 +386,16 @@ struct DirCloser {
 };
 using Dir = std::unique_ptr<DIR, DirCloser>;
 
-}  // namespace
-
 // Walks down and back up through ".." holding only the current folder open,
 // and keeps just the names of folders still to visit: a tree as deep as an
 // archive can make must not need a descriptor, or a path, per level.
-void remove_tree(int dirfd, const std::string& name) {
+bool remove_tree_once(int dirfd, const std::string& name) {
     struct Level {
         std::string name;
         std::vector<std::string> folders;
     };
     Dir cur(open_own_folder(dirfd, name.c_str()));
-    if (!cur) {
-        unlinkat(dirfd, name.c_str(), 0);
-        return;
-    }
+    if (!cur) return unlinkat(dirfd, name.c_str(), 0) == 0 || errno == ENOENT;
     std::vector<Level> path{{name, clear_files(cur.get())}};
     while (!path.empty()) {
         Level& here = path.back();
@@ -395,12 +415,23 @@ void remove_tree(int dirfd, const std::string& name) {
         path.pop_back();
         if (path.empty()) break;
         Dir parent(open_own_folder(::dirfd(cur.get()), ".."));
-        if (!parent) return;
+        if (!parent) return false;
         cur = std::move(parent);
         unlinkat(::dirfd(cur.get()), done.c_str(), AT_REMOVEDIR);
     }
     cur.reset();
-    unlinkat(dirfd, name.c_str(), AT_REMOVEDIR);
+    return unlinkat(dirfd, name.c_str(), AT_REMOVEDIR) == 0;
+}
+
+}  // namespace
+
+void remove_tree(int dirfd, const std::string& name) {
+    // A file system in user space may keep a file that was just closed, under
+    // another name, until it hears of the close: look again for a moment.
+    for (int attempt = 0; attempt < 50 && !remove_tree_once(dirfd, name); ++attempt) {
+        if (errno != ENOTEMPTY && errno != EBUSY) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
 }
 
 std::string numbered(const std::string& base, int n) {
@@ -462,7 +493,9 @@ Target locate(const std::string& path) {
     }
     Target t;
     t.folder_only = path.size() > 1 && path.back() == '/';
-    int fd = open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    // Opened for reading where it can be, so that runs into it can take turns by locking it.
+    int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0 && errno == EACCES) fd = open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) fail_errno("cannot read " + quote(path), errno);
     t.dir = Fd(fd);
     t.dir_prefix = prefix;

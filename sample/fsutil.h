@@ -27,6 +27,11 @@ void check_stop();
 // The process umask, read once at start-up.
 extern mode_t g_umask;
 
+// Set when something was left out of what was made, each with a warning;
+// the run then ends with kExitSkipped rather than 0.
+extern bool g_skipped;
+constexpr int kExitSkipped = 3;
+
 // Printable form of arbitrary path bytes: control characters and invalid
 // UTF-8 are escaped (and so backslashes) so a hostile name cannot drive the
 // terminal or the log it ends up in.
@@ -94,6 +99,22 @@ private:
     bool published_ = false;
 };
 
+// Makes `dirfd` the current folder while it lives; `what` starts the message if it cannot.
+class WorkIn {
+public:
+    WorkIn(int dirfd, const std::string& what);
+    WorkIn(const WorkIn&) = delete;
+    WorkIn& operator=(const WorkIn&) = delete;
+    ~WorkIn();
+
+private:
+    Fd old_;
+};
+
+// Whether the empty folder `dirfd` tells names apart by case only (FAT,
+// exFAT and case-folding folders do not).
+bool folds_case(int dirfd);
+
 // Best-effort removal of a folder tree we created; never follows symlinks and
 // needs two descriptors whatever the depth.
 void remove_tree(int dirfd, const std::string& name);
@@ -108,7 +129,7 @@ std::string archive_stem(const std::string& name);
 
 // Where the output of PATH goes: the folder that holds it and its own name.
 struct Target {
-    Fd dir;
+    Fd dir;                  // open for reading where it may be, so that it can be locked
     std::string dir_prefix;  // as given by the user, with a trailing '/', or empty
     std::string name;
     bool folder_only = false;  // the path ended in '/'

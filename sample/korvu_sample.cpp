@@ -74,7 +74,10 @@ std::string help() {
            "65535 bytes, which a zip cannot hold.\n"
            "Damaged archives are an error, and only built-in decompressors are used.\n"
            "\n"
-           "Exit status: 0 when done, 1 on failure, 2 on wrong usage.\n";
+           "Packing skips FIFOs, sockets and devices, naming each; so does extracting.\n"
+           "\n"
+           "Exit status: 0 when done, 1 on failure, 2 on wrong usage, 3 when done but\n"
+           "something was skipped.\n";
 }
 
 // Writes the name of what was made; failing to do so fails the run.
@@ -151,7 +154,7 @@ int main(int argc, char** argv) {
         Limits limits = Limits::from_environment();
         limits.apply_memory_limit();
         run(argv[1], limits);
-        return 0;
+        return g_skipped ? kExitSkipped : 0;
     } catch (const Failure& f) {
         error = f.what();
     } catch (const std::bad_alloc&) {

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <locale.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -164,6 +165,11 @@ private:
             if (fstatat(cur.get(), child.c_str(), &cst, AT_SYMLINK_NOFOLLOW) != 0) {
                 fail_errno("cannot read " + quote(child_shown), errno);
             }
+            // As extraction counts them: the folder's own name is the first level.
+            if (levels.size() >= Limits::kMaxDepth) {
+                throw Failure("cannot pack " + quote(child_shown) + ": it is nested more than " +
+                              std::to_string(Limits::kMaxDepth) + " levels deep");
+            }
             if (S_ISLNK(cst.st_mode)) {
                 add_symlink(cur.get(), child, cst, child_entry, child_shown);
                 continue;
@@ -171,6 +177,7 @@ private:
             if (!S_ISDIR(cst.st_mode) && !S_ISREG(cst.st_mode)) {
                 std::cerr << "korvu-sample: skipping " << quote(child_shown)
                           << ": not a file, folder or symbolic link\n";
+                g_skipped = true;
                 continue;
             }
             int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
@@ -184,11 +191,6 @@ private:
                 fcntl(cfd.get(), F_SETFL, 0);
                 add_file(cfd.get(), cst, child_entry, child_shown);
             } else if (S_ISDIR(cst.st_mode)) {
-                if (levels.size() >= Limits::kMaxDepth) {
-                    throw Failure("cannot pack " + quote(child_shown) +
-                                  ": it is nested more than " + std::to_string(Limits::kMaxDepth) +
-                                  " levels deep");
-                }
                 write_header(cst, child_entry + "/", child_shown);
                 std::vector<std::string> names = list(cfd.get(), child_shown);
                 levels.push_back({cst.st_dev, cst.st_ino, std::move(child_entry),
@@ -239,6 +241,15 @@ private:
 
 std::string pack(const Target& target, int fd, const struct stat& st, const std::string& shown,
                  const Announce& announce) {
+    // Told before any work rather than when the zip is done.
+    struct statvfs vfs;
+    std::string zip = numbered(target.name, 1) + ".zip";
+    if (fstatvfs(target.dir.get(), &vfs) == 0 && vfs.f_namemax > 0 && zip.size() > vfs.f_namemax) {
+        throw Failure("cannot pack " + quote(shown) + ": its zip file would be named " +
+                      quote(zip) + ", " + std::to_string(zip.size()) +
+                      " bytes, and this file system allows at most " +
+                      std::to_string(vfs.f_namemax));
+    }
     TempEntry tmp(target.dir.get(), TempEntry::Kind::File, target.dir_shown());
     {
         Writer w(archive_write_new(), archive_write_free);

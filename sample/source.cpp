@@ -36,6 +36,12 @@ const Filter kFilters[] = {
     {"grzip", archive_read_support_filter_grzip},
 };
 
+// The library's failure to decode: damage, or the memory cap reached.
+[[noreturn]] void decoding_failed(archive* a) {
+    if (archive_errno(a) == ENOMEM && g_memory_limit != 0) throw Damaged(memory_message(), true);
+    throw Damaged(archive_message(a));
+}
+
 bool built_in(const Filter& f) {
     Archive probe(archive_read_new(), archive_read_free);
     return probe && f.enable(probe.get()) == ARCHIVE_OK;
@@ -116,6 +122,7 @@ private:
                 throw Damaged(std::string("damaged gzip data: ") +
                               (zs_.msg != nullptr ? zs_.msg : "invalid data"));
             } else if (rc == Z_MEM_ERROR) {
+                if (g_memory_limit != 0) throw Damaged(memory_message(), true);
                 throw Failure("out of memory");
             }
         }
@@ -170,7 +177,7 @@ private:
         la_int64_t offset;
         int rc = archive_read_data_block(a_.get(), buf, &size, &offset);
         if (rc == ARCHIVE_EOF) return 0;
-        if (rc != ARCHIVE_OK) throw Damaged(archive_message(a_.get()));
+        if (rc != ARCHIVE_OK) decoding_failed(a_.get());
         return size;
     }
 
@@ -376,14 +383,12 @@ std::unique_ptr<Decoder> Decoder::open(int fd, const Sniffed& sniffed, Budget& b
     archive_entry* entry;
     int rc = archive_read_open_fd(a.get(), fd, 1 << 16);
     if (rc == ARCHIVE_OK && archive_filter_count(a.get()) > 1) {
-        if (archive_read_next_header(a.get(), &entry) != ARCHIVE_OK) {
-            throw Damaged(archive_message(a.get()));
-        }
+        if (archive_read_next_header(a.get(), &entry) != ARCHIVE_OK) decoding_failed(a.get());
         return std::unique_ptr<Decoder>(new LibraryDecoder(std::move(a), budget));
     }
     if (!sniffed.compression.empty()) {
-        throw Damaged(rc == ARCHIVE_OK ? "not valid " + sniffed.compression + " data"
-                                       : archive_message(a.get()));
+        if (rc == ARCHIVE_OK) throw Damaged("not valid " + sniffed.compression + " data");
+        decoding_failed(a.get());
     }
     a.reset();
     if (lseek(fd, 0, SEEK_SET) != 0) throw Damaged(std::strerror(errno));
@@ -398,6 +403,7 @@ la_ssize_t Decoder::feed(archive* a, void* self, const void** buf) {
         return static_cast<la_ssize_t>(d->counted(buf));
     } catch (const Damaged& e) {
         d->damage_ = e.what();
+        d->memory_ = e.short_of_memory();
     } catch (...) {
         d->pending_ = std::current_exception();
     }

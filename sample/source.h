@@ -36,7 +36,12 @@ bool named_like_archive(const std::string& name);
 // Damaged or unreadable data; what() is the reason alone.
 class Damaged : public Failure {
 public:
-    using Failure::Failure;
+    explicit Damaged(const std::string& why, bool memory = false) : Failure(why), memory_(memory) {}
+    // No damage after all: undoing the compression needs more memory than the cap allows.
+    bool short_of_memory() const { return memory_; }
+
+private:
+    bool memory_;
 };
 
 class Decoder {
@@ -53,6 +58,8 @@ public:
     // The reason of a damaged stream seen by the library, or empty. Any other
     // failure (a limit, an interruption) is thrown again here.
     std::string failure();
+    // Whether that reason is the memory cap.
+    bool short_of_memory() const { return memory_; }
     // Reads to the end, so that a checksum at the end is checked too.
     void drain();
 
@@ -68,6 +75,7 @@ private:
     Budget& budget_;
     unsigned long long total_ = 0;
     std::string damage_;
+    bool memory_ = false;
     std::exception_ptr pending_;
 };
 

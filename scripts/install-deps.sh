@@ -15,7 +15,7 @@ test=(libgtest-dev libgmock-dev clang-format xvfb xauth xdotool x11-utils wmctrl
       dbus-daemon dbus-session-bus-common
       imagemagick libarchive-tools desktop-file-utils appstream file man-db procps
       xclip python3-pyatspi at-spi2-core dbus-bin dpkg-dev python3
-      exfat-fuse exfatprogs)
+      exfat-fuse exfatprogs strace passwd cpio xorriso)
 win=(cmake make g++ googletest wine wine64 g++-mingw-w64-x86-64 g++-mingw-w64-i686
      binutils-mingw-w64-x86-64 libx11-dev xvfb xauth xdotool x11-utils imagemagick
      "$magick_extra" nsis fonts-ipafont-gothic locales)

@@ -34,7 +34,7 @@ void FakePlatform::End(int status) {
     log.push_back("End " + std::to_string(status));
 }
 
-HandOverResult FakePlatform::HandOverToRunningCopy(const std::vector<std::string>& paths) {
+HandOverResult FakePlatform::HandOverToRunningCopy(const std::vector<std::string>& paths, int) {
     handedOver.push_back(paths);
     log.push_back("HandOver " + std::to_string(paths.size()));
     return handOverResult;

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/hand_over.h"
 #include "core/platform.h"
 #include "test_support.h"
 
@@ -23,7 +24,7 @@ struct LaunchCall {
 
 // Records every call; message boxes return at once. The list behaves like a
 // single-selection list box: the selection follows its row when rows move.
-class FakePlatform : public System, public FormView {
+class FakePlatform : public System, public FormView, public HandOverLine {
 public:
     FakePlatform();
 
@@ -85,7 +86,8 @@ public:
     Launched Launch(const std::string& tool, const std::string& path,
                     const std::string& folder) override;
     long long Milliseconds() override { return clock += clockStep; }
-    HandOverResult HandOverToRunningCopy(const std::vector<std::string>& paths) override;
+    HandOverResult HandOverToRunningCopy(const std::vector<std::string>& paths,
+                                         int waitMs) override;
 
     void Unload() override;
     void ComeToFront() override { ++broughtToFront; }
@@ -111,6 +113,17 @@ public:
     }
     bool IsActive() override { return active; }
     void RequestTick(int ms) override { ticks.push_back(ms); }
+
+    // The line to later starts: the tickets whose confirmation it took, those it shut, and
+    // what each sender was told in the end.
+    std::set<HandOverTicket> confirmations;
+    std::set<HandOverTicket> sealed;
+    std::map<HandOverTicket, bool> finished;
+    bool Seal(HandOverTicket ticket) override {
+        sealed.insert(ticket);
+        return confirmations.count(ticket) > 0;
+    }
+    void Finish(HandOverTicket ticket, bool kept) override { finished[ticket] = kept; }
 };
 
 }  // namespace doredaviro::testing

@@ -34,7 +34,10 @@ std::string U32(std::size_t v) {
 }
 
 // A frame of this payload, its size header made to match.
-std::string Frame(const std::string& payload) { return "ZKH1" + U32(payload.size()) + payload; }
+std::string Frame(const std::string& payload) { return "ZKH2" + U32(payload.size()) + payload; }
+
+// Where a sender looks first: the runtime folder's socket.
+std::string SocketPath() { return posix::HandOverSocketPath(posix::InstanceLockPaths().back()); }
 
 TEST(HandOverFrameTest, PathsKeepTheirBytesAndOnlyWholeFramesCount) {
     const Paths paths = {"/tmp/with space", "/tmp/two\nlines", "/tmp/bad-\xff-utf8", "/--",
@@ -55,7 +58,7 @@ TEST(HandOverFrameTest, MalformedFramesAreRefusedWhole) {
         const char* what;
         std::string frame;
     } cases[] = {
-        {"wrong magic", "ZKH2" + U32(one.size()) + one},
+        {"wrong magic", "ZKH1" + U32(one.size()) + one},
         {"bytes past the end", Frame(one) + "x"},
         {"no paths", Frame(U32(0))},
         {"too many paths", Frame(U32(32768))},
@@ -69,7 +72,7 @@ TEST(HandOverFrameTest, MalformedFramesAreRefusedWhole) {
     };
     for (const Case& c : cases) EXPECT_FALSE(DecodeHandOver(c.frame)) << c.what;
     // A size past the limit is refused from its header alone, before anything is kept.
-    EXPECT_EQ(HandOverBytesMissing("ZKH1" + U32(posix::kMaxHandOverBytes + 1)), -1);
+    EXPECT_EQ(HandOverBytesMissing("ZKH2" + U32(posix::kMaxHandOverBytes + 1)), -1);
     EXPECT_EQ(HandOverBytesMissing("XK"), -1);
 }
 
@@ -80,6 +83,9 @@ protected:
         signal(SIGCHLD, SIG_DFL);
         chmod(dir_.str().c_str(), 0700);
         setenv("XDG_RUNTIME_DIR", dir_.str().c_str(), 1);
+        setenv("HOME", dir_.file("home").c_str(), 1);
+        unsetenv("XDG_CACHE_HOME");
+        mkdir(dir_.file("home").c_str(), 0700);
         setenv("DISPLAY", ":96", 1);
     }
     // Runs `send` in a child process; its result comes back as the exit status.
@@ -127,23 +133,10 @@ TEST_F(HandOverSocketTest, TheRunningCopyTakesThePathsAndAnswers) {
     // The sender comes before anyone listens, as when copies start at once.
     const pid_t sender = Sender([&] { return posix::SendToRunningCopy(paths, 5000); });
     usleep(200 * 1000);
-    const int listenFd = posix::ListenForHandOvers(posix::HandOverSocketPath());
+    const int listenFd = posix::ListenForHandOvers(SocketPath());
     ASSERT_GE(listenFd, 0);
-    ASSERT_TRUE(Waiting(listenFd));
-    posix::HandOverConnection connection(listenFd);
-    ASSERT_GE(connection.fd(), 0);
-    ASSERT_EQ(Receive(connection), posix::HandOverConnection::State::Whole);
-    EXPECT_EQ(connection.paths(), paths);
-    connection.Answer(true);
-    // Kept only once the sender has confirmed it is still there.
-    ASSERT_EQ(Receive(connection), posix::HandOverConnection::State::Confirmed);
-    connection.Finish(true);
+    EXPECT_EQ(Serve(listenFd, true), paths);
     EXPECT_EQ(Result(sender), HandOverResult::Taken);
-
-    // The window closed between the confirmation and the paths going in.
-    const pid_t late = Sender([&] { return posix::SendToRunningCopy({"/late"}, 5000); });
-    EXPECT_EQ(Serve(listenFd, false), Paths{"/late"});
-    EXPECT_EQ(Result(late), HandOverResult::Refused);
 
     const pid_t refused = Sender([&] { return posix::SendToRunningCopy({"/x"}, 5000); });
     ASSERT_TRUE(Waiting(listenFd));
@@ -151,6 +144,45 @@ TEST_F(HandOverSocketTest, TheRunningCopyTakesThePathsAndAnswers) {
     ASSERT_EQ(Receive(second), posix::HandOverConnection::State::Whole);
     second.Answer(false);
     EXPECT_EQ(Result(refused), HandOverResult::Refused);
+    close(listenFd);
+}
+
+// The copy gives the room back while the sender is about to confirm: the socket decides, and
+// both ends learn the same. A copy that stalls after its answer keeps what the socket took.
+TEST_F(HandOverSocketTest, TheSocketDecidesWhetherTheConfirmationCounts) {
+    ASSERT_FALSE(posix::AnotherInstanceRuns());
+    const int listenFd = posix::ListenForHandOvers(SocketPath());
+    ASSERT_GE(listenFd, 0);
+    enum class When { SealedFirst, ConfirmedFirst, CopyStalls };
+    for (When when : {When::SealedFirst, When::ConfirmedFirst, When::CopyStalls}) {
+        SCOPED_TRACE(static_cast<int>(when));
+        const pid_t sender = Sender([] { return posix::SendToRunningCopy({"/p"}, 1500); });
+        ASSERT_TRUE(Waiting(listenFd));
+        posix::HandOverConnection connection(listenFd);
+        ASSERT_EQ(Receive(connection), posix::HandOverConnection::State::Whole);
+        int status = 0;
+        if (when == When::SealedFirst) {
+            // Held still until the copy has shut it out.
+            kill(sender, SIGSTOP);
+            waitpid(sender, &status, WUNTRACED);
+        }
+        connection.Answer(true);
+        if (when == When::CopyStalls) {
+            // The sender reports before the copy reads a thing.
+            EXPECT_EQ(Result(sender), HandOverResult::Taken);
+            EXPECT_EQ(Receive(connection), posix::HandOverConnection::State::Confirmed);
+            continue;
+        }
+        if (when == When::ConfirmedFirst) {
+            pollfd p{connection.fd(), POLLIN, 0};
+            ASSERT_EQ(poll(&p, 1, 5000), 1);
+        }
+        const bool confirmed = connection.Seal();
+        connection.Finish(confirmed);
+        kill(sender, SIGCONT);
+        EXPECT_EQ(confirmed, when == When::ConfirmedFirst);
+        EXPECT_EQ(Result(sender), confirmed ? HandOverResult::Taken : HandOverResult::Refused);
+    }
     close(listenFd);
 }
 
@@ -163,7 +195,7 @@ TEST_F(HandOverSocketTest, ASilentCopyIsNoAnswerAndAnEndedOneLeavesTheLockFree) 
     // The socket a copy that has ended left behind is never taken for a live one: the
     // free lock tells, and the sender takes it to run itself.
     setenv("DISPLAY", ":95", 1);
-    const int stale = posix::ListenForHandOvers(posix::HandOverSocketPath());
+    const int stale = posix::ListenForHandOvers(SocketPath());
     ASSERT_GE(stale, 0);
     close(stale);
     EXPECT_EQ(Result(Sender([] { return posix::SendToRunningCopy({"/x"}, 5000); })),
@@ -172,7 +204,7 @@ TEST_F(HandOverSocketTest, ASilentCopyIsNoAnswerAndAnEndedOneLeavesTheLockFree) 
 
 TEST_F(HandOverSocketTest, ASenderThatGoesBeforeConfirmingLeavesNothingToKeep) {
     ASSERT_FALSE(posix::AnotherInstanceRuns());
-    const int listenFd = posix::ListenForHandOvers(posix::HandOverSocketPath());
+    const int listenFd = posix::ListenForHandOvers(SocketPath());
     ASSERT_GE(listenFd, 0);
     const pid_t sender = Sender([] { return posix::SendToRunningCopy({"/gone"}, 5000); });
     ASSERT_TRUE(Waiting(listenFd));
@@ -188,7 +220,7 @@ TEST_F(HandOverSocketTest, ASenderThatGoesBeforeConfirmingLeavesNothingToKeep) {
 // A copy that is stopped or swamped never holds a later start past its time.
 TEST_F(HandOverSocketTest, AStalledCopyIsNoAnswerWithinTheTime) {
     ASSERT_FALSE(posix::AnotherInstanceRuns());
-    const int listenFd = posix::ListenForHandOvers(posix::HandOverSocketPath());
+    const int listenFd = posix::ListenForHandOvers(SocketPath());
     ASSERT_GE(listenFd, 0);
     auto timed = [](const Paths& paths) {
         const auto start = std::chrono::steady_clock::now();
@@ -204,7 +236,7 @@ TEST_F(HandOverSocketTest, AStalledCopyIsNoAnswerWithinTheTime) {
     std::vector<int> queued;
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    posix::HandOverSocketPath().copy(address.sun_path, sizeof address.sun_path - 1);
+    SocketPath().copy(address.sun_path, sizeof address.sun_path - 1);
     for (int i = 0; i < 200; ++i) {
         const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
         if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
@@ -222,15 +254,16 @@ TEST_F(HandOverSocketTest, AStalledCopyIsNoAnswerWithinTheTime) {
 // The socket and the lock live only where no one else can put theirs; a
 // socket of someone else's gets no path.
 TEST_F(HandOverSocketTest, OnlyAPrivateFolderIsUsedAndOnlyThisUserHearsThePaths) {
+    const std::string runtimeLock = dir_.str() + "/Zivev+Korvu-:96.lock";
     chmod(dir_.str().c_str(), 0777);
-    EXPECT_NE(posix::InstanceLockPath().rfind(dir_.str(), 0), 0u) << posix::InstanceLockPath();
+    EXPECT_EQ(posix::InstanceLockPaths().back().rfind(dir_.file("home/"), 0), 0u);
     chmod(dir_.str().c_str(), 0700);
-    EXPECT_EQ(posix::InstanceLockPath().rfind(dir_.str(), 0), 0u);
+    EXPECT_EQ(posix::InstanceLockPaths().back(), runtimeLock);
 
     if (getuid() != 0) GTEST_SKIP() << "needs root to act as another user";
     // Another user listens first where the socket goes.
     ASSERT_FALSE(posix::AnotherInstanceRuns());
-    const std::string path = posix::HandOverSocketPath();
+    const std::string path = SocketPath();
     chmod(dir_.str().c_str(), 0777);
     int ready[2];
     ASSERT_EQ(pipe(ready), 0);
@@ -263,40 +296,72 @@ TEST_F(HandOverSocketTest, OnlyAPrivateFolderIsUsedAndOnlyThisUserHearsThePaths)
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
-// Where no runtime folder is private, the fallback in /tmp is used only if it is this user's
-// own; one another user made first is passed over for the cache folder, with a word why.
-TEST_F(HandOverSocketTest, AFallbackSomeoneElseTookIsNeverUsed) {
+// Another user makes the folder a start without a runtime folder once fell back to, and
+// takes it away again: the copy's place never moves, and a later start, with a runtime folder
+// of its own, still finds it there.
+TEST_F(HandOverSocketTest, AFolderSomeoneElseMakesOrRemovesMovesNothing) {
     setenv("XDG_RUNTIME_DIR", "/tmp", 1);  // as a root start may be given: open to everyone
-    EXPECT_NE(posix::InstanceLockPath().rfind("/tmp/Zivev+Korvu", 0), 0u)
-        << posix::InstanceLockPath();
+    for (const std::string& lock : posix::InstanceLockPaths()) {
+        EXPECT_NE(lock.rfind("/tmp/Zivev+Korvu", 0), 0u) << lock;
+    }
     if (getuid() != 0) GTEST_SKIP() << "needs root to act as two other users";
     const uid_t victim = 4242;
-    const std::string taken = "/tmp/doredaviro-" + std::to_string(victim);
-    rmdir(taken.c_str());
-    ASSERT_EQ(mkdir(taken.c_str(), 0700), 0) << "left from an earlier run?";
-    ASSERT_EQ(chown(taken.c_str(), 65534, 65534), 0);  // the squatter's
-    const std::string home = dir_.file("home");
-    ASSERT_EQ(mkdir(home.c_str(), 0700), 0);
-    ASSERT_EQ(chown(home.c_str(), victim, victim), 0);
+    const std::string squatted = "/tmp/doredaviro-" + std::to_string(victim);
+    rmdir(squatted.c_str());
+    ASSERT_EQ(mkdir(squatted.c_str(), 0700), 0) << "left from an earlier run?";
+    ASSERT_EQ(chown(squatted.c_str(), 65534, 65534), 0);  // the squatter's
+    const std::string home = dir_.file("victim"), runtime = dir_.file("victim-run");
+    for (const std::string& mine : {home, runtime}) {
+        ASSERT_EQ(mkdir(mine.c_str(), 0700), 0);
+        ASSERT_EQ(chown(mine.c_str(), victim, victim), 0);
+    }
     chmod(dir_.str().c_str(), 0711);
-    const pid_t child = fork();
-    if (child == 0) {
+    // The victim's copy: no runtime folder; it holds the lock and serves one hand-over.
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t copy = fork();
+    if (copy == 0) {
+        close(ready[0]);
         unsetenv("XDG_RUNTIME_DIR");
-        unsetenv("XDG_CACHE_HOME");
         setenv("HOME", home.c_str(), 1);
         if (setgid(victim) != 0 || setuid(victim) != 0) _exit(2);
         // Where "/" itself is closed to other users (a bare chroot), nothing can be shown.
         if (access("/tmp", X_OK) != 0 || access(home.c_str(), W_OK) != 0) _exit(77);
-        const std::string lock = posix::InstanceLockPath();
-        if (lock.rfind(home + "/.cache/doredaviro/", 0) != 0) _exit(3);
-        if (posix::AnotherInstanceRuns()) _exit(4);  // the single copy still works
-        _exit(0);
+        if (posix::AnotherInstanceRuns()) _exit(3);
+        const int fd = posix::ListenForHandOvers(SocketPath());
+        if (fd < 0) _exit(4);
+        (void)!write(ready[1], "r", 1);
+        const bool first = Serve(fd, true) == Paths{"/no-runtime"};
+        _exit(first && Serve(fd, true) == Paths{"/own-runtime"} ? 0 : 5);
     }
+    close(ready[1]);
+    char byte = 0;
+    const bool listening = read(ready[0], &byte, 1) == 1;
+    close(ready[0]);
+    rmdir(squatted.c_str());
+    // Later starts of the victim's: one as the copy was started, one from a session with a
+    // runtime folder.
+    auto later = [&](const std::string& path, const char* ownRuntime) {
+        return Result(Sender([&] {
+            if (ownRuntime) setenv("XDG_RUNTIME_DIR", ownRuntime, 1);
+            if (!ownRuntime) unsetenv("XDG_RUNTIME_DIR");
+            setenv("HOME", home.c_str(), 1);
+            if (setgid(victim) != 0 || setuid(victim) != 0) return HandOverResult::NoAnswer;
+            if (!posix::AnotherInstanceRuns()) return HandOverResult::NoOtherCopy;
+            return posix::SendToRunningCopy({path}, 5000);
+        }));
+    };
+    const HandOverResult none = HandOverResult::NoAnswer;
+    const HandOverResult withoutRuntime = listening ? later("/no-runtime", nullptr) : none;
+    const HandOverResult withRuntime = listening ? later("/own-runtime", runtime.c_str()) : none;
     int status = 0;
-    waitpid(child, &status, 0);
-    rmdir(taken.c_str());
+    waitpid(copy, &status, 0);
+    rmdir(squatted.c_str());
     ASSERT_TRUE(WIFEXITED(status));
     if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "other users cannot reach /tmp here";
+    ASSERT_TRUE(listening) << WEXITSTATUS(status);
+    EXPECT_EQ(withoutRuntime, HandOverResult::Taken);
+    EXPECT_EQ(withRuntime, HandOverResult::Taken);
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
@@ -308,7 +373,7 @@ TEST_F(HandOverSocketTest, ASocketPathTooLongForAnAddressStillWorks) {
     }
     setenv("XDG_RUNTIME_DIR", deep.c_str(), 1);
     ASSERT_FALSE(posix::AnotherInstanceRuns());
-    const int listenFd = posix::ListenForHandOvers(posix::HandOverSocketPath());
+    const int listenFd = posix::ListenForHandOvers(SocketPath());
     ASSERT_GE(listenFd, 0) << std::strerror(errno);
     const pid_t sender = Sender([] { return posix::SendToRunningCopy({"/deep"}, 5000); });
     EXPECT_EQ(Serve(listenFd, true), Paths{"/deep"});
@@ -316,28 +381,10 @@ TEST_F(HandOverSocketTest, ASocketPathTooLongForAnAddressStillWorks) {
     close(listenFd);
 }
 
-TEST(DisplayKeyTest, OneDisplayHasOneLockWhateverItsSpelling) {
-    char self[256] = {};
-    gethostname(self, sizeof self - 1);
-    auto lockFor = [](const std::string& display) {
-        setenv("DISPLAY", display.c_str(), 1);
-        const std::string path = posix::InstanceLockPath();
-        return path.substr(path.rfind('/') + 1);
-    };
-    const std::string one = lockFor(":1");
-    for (const std::string& same : std::vector<std::string>{
-             ":1.0", "unix:1", "localhost:1", "127.0.0.1:1.0", std::string(self) + ":1"}) {
-        EXPECT_EQ(lockFor(same), one) << same;
-    }
-    EXPECT_NE(lockFor(":2"), one);
-    EXPECT_NE(lockFor("elsewhere.example:1"), one);
-    EXPECT_NE(lockFor("elsewhere.example:1"), lockFor("other.example:1"));
-}
-
 TEST_F(HandOverSocketTest, AnotherUsersHandOverIsRefused) {
     if (getuid() != 0) GTEST_SKIP() << "needs root to start a sender as another user";
     ASSERT_FALSE(posix::AnotherInstanceRuns());
-    const std::string path = posix::HandOverSocketPath();
+    const std::string path = SocketPath();
     const int listenFd = posix::ListenForHandOvers(path);
     ASSERT_GE(listenFd, 0);
     // Let the other user reach the socket, which the private folder would stop first.

@@ -41,6 +41,8 @@ for page in Zivev+Korvu korvu-sample; do
   # Japanese lines have no spaces to break at: a line groff cannot fit would warn here.
   check "Japanese man page $page renders without warnings" \
     '[ -z "$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$stage/usr/local/share/man/ja/man1/$page.1" 2>&1 >/dev/null)" ]'
+  check "man pages $page fit 80 columns" \
+    '[ "$(for l in "" ja/; do LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$stage/usr/local/share/man/${l}man1/$page.1"; done 2>/dev/null | wc -L)" -le 80 ]'
   check "Japanese man page $page says the keys or the exit status in Japanese" \
     'LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$stage/usr/local/share/man/ja/man1/$page.1" 2>/dev/null | grep -q -e "キー操作" -e "終了ステータス"'
 done

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/frmDoredAviro.h"
@@ -119,11 +121,14 @@ TEST_F(WindowTest, ALongBatchRepaintsAtIntervalsAndShowsProgressLate) {
     fake_.onPump = [&] {
         selectedAtPump.push_back(fake_.selected);
         if (fake_.pumps == 1) {
-            // What other processes and the window manager send meanwhile waits.
+            // What other processes and the window manager send meanwhile waits; it takes
+            // no time of the batch's.
+            const long long step = std::exchange(fake_.clockStep, 0);
             form_.lstFileList_OLEDragDrop({"dropped"});
-            form_.TakeHandOver(form_.OfferHandOver({"/handed"}));
-            form_.HandOverArrived();
+            form_.handOver().Confirm(form_.handOver().Frame({"/handed"}));
+            form_.Tick();
             closed = form_.Form_QueryUnload();
+            fake_.clockStep = step;
         }
     };
     form_.cmdExec_Click();
@@ -237,50 +242,54 @@ TEST_F(WindowTest, CommandLinePathsAreOneDropMadeAbsolute) {
 }
 
 TEST_F(WindowTest, AHandOverIsAnsweredAtOnceAndGoesInAsAQueuedEvent) {
-    const HandOverTicket ticket = form_.OfferHandOver({"/h/1", "/h/2"});
+    HandOver& handOver = form_.handOver();
+    const HandOverTicket ticket = handOver.Frame({"/h/1", "/h/2"});
     EXPECT_NE(ticket, 0u);
     EXPECT_TRUE(fake_.rows.empty());  // not inside the call that received it
-    EXPECT_TRUE(form_.TakeHandOver(ticket));
+    EXPECT_TRUE(handOver.Confirm(ticket));
     EXPECT_TRUE(fake_.rows.empty());  // nor inside the one that confirmed it
     EXPECT_EQ(fake_.broughtToFront, 0);
-    form_.HandOverArrived();
+    ASSERT_EQ(fake_.ticks.back(), 0);
+    form_.Tick();
     EXPECT_EQ(fake_.rows, (Rows{"/h/2", "/h/1"}));
     EXPECT_EQ(fake_.broughtToFront, 1);
-    EXPECT_FALSE(form_.TakeHandOver(ticket));  // once only
+    EXPECT_FALSE(handOver.Confirm(ticket));  // once only
+    form_.Tick();
     EXPECT_EQ(fake_.rows.size(), 2u);
 
     // The list cannot take them: refused at once, and no message at all.
     fake_.rows.assign(kMaxRows - 1, "queued");
-    EXPECT_EQ(form_.OfferHandOver({"/h/3", "/h/4"}), 0u);
+    EXPECT_EQ(handOver.Frame({"/h/3", "/h/4"}), 0u);
     EXPECT_TRUE(fake_.msgBoxes.empty());
     EXPECT_EQ(fake_.ListCount(), kMaxRows - 1);
 }
 
 TEST_F(WindowTest, RoomPromisedToAHandOverIsKeptUntilItComesOrGoes) {
+    HandOver& handOver = form_.handOver();
     fake_.rows.assign(kMaxRows - 4, "queued");
-    const HandOverTicket first = form_.OfferHandOver({"/h/1", "/h/2"});
+    const HandOverTicket first = handOver.Frame({"/h/1", "/h/2"});
     ASSERT_NE(first, 0u);
     // Held rows count: two more fit, three do not.
-    EXPECT_EQ(form_.OfferHandOver({"/h/3", "/h/4", "/h/5"}), 0u);
+    EXPECT_EQ(handOver.Frame({"/h/3", "/h/4", "/h/5"}), 0u);
     // A drop meanwhile goes in at once, but only into the room that is left.
     form_.lstFileList_OLEDragDrop({"d1"});
     EXPECT_EQ(fake_.rows.front(), "d1");
     form_.lstFileList_OLEDragDrop({"d2", "d3"});
     EXPECT_EQ(fake_.msgBoxes, std::vector<MsgBoxCall>{kFull});
-    EXPECT_TRUE(form_.TakeHandOver(first));
-    form_.HandOverArrived();
+    EXPECT_TRUE(handOver.Confirm(first));
+    form_.Tick();
     EXPECT_EQ(fake_.ListCount(), kMaxRows - 1);
     EXPECT_EQ(fake_.rows.front(), "/h/2");
 
     // A sender that went without its answer frees its room.
-    const HandOverTicket gone = form_.OfferHandOver({"/h/6"});
+    const HandOverTicket gone = handOver.Frame({"/h/6"});
     ASSERT_NE(gone, 0u);
-    EXPECT_EQ(form_.OfferHandOver({"/h/7"}), 0u);
-    form_.DropHandOver(gone);
-    EXPECT_FALSE(form_.TakeHandOver(gone));
-    const HandOverTicket last = form_.OfferHandOver({"/h/7"});
-    EXPECT_TRUE(form_.TakeHandOver(last));
-    form_.HandOverArrived();
+    EXPECT_EQ(handOver.Frame({"/h/7"}), 0u);
+    handOver.Gone(gone);
+    EXPECT_FALSE(handOver.Confirm(gone));
+    const HandOverTicket last = handOver.Frame({"/h/7"});
+    EXPECT_TRUE(handOver.Confirm(last));
+    form_.Tick();
     EXPECT_EQ(fake_.ListCount(), kMaxRows);
     EXPECT_EQ(fake_.rows.front(), "/h/7");
 }
@@ -290,10 +299,10 @@ TEST_F(WindowTest, WhileAMessageIsOpenAFullListRefusesAtOnceAndWhatWaitsStaysBou
     std::vector<HandOverTicket> tickets;
     fake_.onMsgBox = [&](const MsgBoxCall& box) {
         if (box.prompt != kSelect.prompt) return;
-        tickets.push_back(form_.OfferHandOver({"/h/1"}));
-        tickets.push_back(form_.OfferHandOver({"/h/2"}));  // the first took the last row
-        form_.TakeHandOver(tickets[0]);
-        form_.HandOverArrived();
+        tickets.push_back(form_.handOver().Frame({"/h/1"}));
+        tickets.push_back(form_.handOver().Frame({"/h/2"}));  // the first took the last row
+        form_.handOver().Confirm(tickets[0]);
+        form_.Tick();
         form_.lstFileList_OLEDragDrop(Rows(kMaxRows + 1, "huge"));  // never fits any list
     };
     form_.lstFileList_KeyDown(Key::Delete);
@@ -309,10 +318,10 @@ TEST_F(WindowTest, AHandOverDuringABatchIsTakenAndGoesInAfterIt) {
     fake_.rows = {"a"};
     fake_.onMsgBox = [&](const MsgBoxCall& box) {
         if (box.prompt == kWait.prompt) {
-            const HandOverTicket ticket = form_.OfferHandOver({"/h/1"});
+            const HandOverTicket ticket = form_.handOver().Frame({"/h/1"});
             EXPECT_NE(ticket, 0u);
-            EXPECT_TRUE(form_.TakeHandOver(ticket));
-            form_.HandOverArrived();
+            EXPECT_TRUE(form_.handOver().Confirm(ticket));
+            form_.Tick();
             EXPECT_EQ(fake_.rows, Rows{"a"});
         }
     };
@@ -331,7 +340,8 @@ TEST_F(WindowTest, EveryWayOfClosingRunsTheSameCloseAndTakesNothingAfter) {
         SCOPED_TRACE(name);
         FakePlatform fake;
         frmDoredAviro form(fake, fake, Settings{"/i", "/t"});
-        const HandOverTicket held = form.OfferHandOver({"/h/held"});
+        form.handOver().Listen(&fake);
+        const HandOverTicket held = form.handOver().Frame({"/h/held"});
         ASSERT_NE(held, 0u);
         // Refused while a message is open.
         fake.onMsgBox = [&](const MsgBoxCall&) {
@@ -346,8 +356,9 @@ TEST_F(WindowTest, EveryWayOfClosingRunsTheSameCloseAndTakesNothingAfter) {
         EXPECT_FALSE(form.Loaded());
         EXPECT_EQ(fake.unloads, 1);
         // The sender of what was held, and any later one, hear it was not added.
-        EXPECT_FALSE(form.TakeHandOver(held));
-        EXPECT_EQ(form.OfferHandOver({"/h/late"}), 0u);
+        EXPECT_EQ(fake.finished, (std::map<HandOverTicket, bool>{{held, false}}));
+        EXPECT_FALSE(form.handOver().Confirm(held));
+        EXPECT_EQ(form.handOver().Frame({"/h/late"}), 0u);
         EXPECT_EQ(fake.broughtToFront, 0);
         EXPECT_TRUE(form.Form_QueryUnload());  // the window's own close after ours
         EXPECT_EQ(fake.unloads, 1);

@@ -89,6 +89,10 @@ bool frmDoredAviro::TakeHandOver(HandOverTicket ticket) {
                                    [ticket](const Waiting& w) { return w.ticket == ticket; });
     if (ticket == 0 || held == waiting_.end() || held->ready) return false;
     held->ready = true;
+    // Not inside the call from the line: as an event of its own.
+    arrived_ = true;
+    const long long now = system_.Milliseconds();
+    TickAt(now, now);
     return true;
 }
 
@@ -267,15 +271,29 @@ void frmDoredAviro::ShowRunProgress(bool now) {
     if (now || wait <= 0) {
         lastTaskbar_ = time;
         view_.TaskbarProgress(run_.ended, run_.started);
-    } else if (!tickRequested_) {
-        tickRequested_ = true;
-        view_.RequestTick(static_cast<int>(wait));
+    } else if (!progressPending_) {
+        progressPending_ = true;
+        TickAt(time + wait, time);
     }
 }
 
+void frmDoredAviro::TickAt(long long when, long long now) {
+    if (tickDue_ >= 0 && tickDue_ <= when) return;
+    tickDue_ = when;
+    view_.RequestTick(static_cast<int>(std::max(when - now, 0LL)));
+}
+
 void frmDoredAviro::Tick() {
-    tickRequested_ = false;
-    ShowRunProgress(true);
+    tickDue_ = -1;
+    handOver_.Expire(system_.Milliseconds());
+    if (arrived_) {
+        arrived_ = false;
+        HandOverArrived();
+    }
+    if (progressPending_) {
+        progressPending_ = false;
+        ShowRunProgress(true);
+    }
 }
 
 void frmDoredAviro::Execute() {
@@ -348,9 +366,13 @@ void frmDoredAviro::Close() {
     Unload();
 }
 
-// From here on nothing more is taken: what still waits was never shown, and
-// its senders learn so.
+// From here on nothing more is taken. Senders the line has told their paths
+// were taken see them join the list first; the rest learn they were not.
 void frmDoredAviro::Unload() {
+    if (loaded_) {
+        handOver_.SettleAll();
+        AddWaitingDrops();
+    }
     loaded_ = false;
     waiting_.clear();
     waitingRows_ = 0;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "controls.h"
+#include "hand_over.h"
 #include "modDoredAviro.h"
 #include "platform.h"
 
@@ -24,8 +25,6 @@ constexpr long long kProgressDelayMs = 500;
 // a run shorter than kNoticeAfterMs ends without a notice.
 constexpr long long kTaskbarIntervalMs = 250;
 constexpr long long kNoticeAfterMs = 3000;
-
-using HandOverTicket = unsigned long long;
 
 // What a key means to the window, from the key code (those of Windows' virtual keys) and
 // the Shift, Ctrl and Alt held with it (kShift, kCtrl, kAlt). Every front end asks this.
@@ -52,20 +51,8 @@ public:
     // Once the window is shown: the command line's paths go in as one drop.
     void OpenCommandLine();
 
-    // Another start offers absolute `paths`. Answered at once, before anything
-    // opens: a ticket (non-zero) when they fit beside the rows listed and those
-    // waiting, which holds room for them; 0 when the list cannot take them or the
-    // window is closing.
-    HandOverTicket OfferHandOver(const std::vector<std::string>& paths);
-    // The sender has its answer and is still there: the held paths are its, to
-    // go in with the next HandOverArrived. Nothing opens. False when the window
-    // has closed meanwhile (or never held them), so they go nowhere.
-    bool TakeHandOver(HandOverTicket ticket);
-    // A queued event after TakeHandOver: the window comes to the front and what
-    // was taken joins the list, unless a batch or a message is open.
-    void HandOverArrived();
-    // The sender went before it had the answer: the room held for it is freed.
-    void DropHandOver(HandOverTicket ticket);
+    // Paths later starts hand over, from the front end's line to them.
+    HandOver& handOver() { return handOver_; }
 
     void Form_Resize();
     // Seen before the control that has the focus, which gets the key after. A paste puts
@@ -97,6 +84,7 @@ public:
     const Settings& settings() const { return settings_; }
 
 private:
+    friend class HandOver;
     class BusyScope;
     // Rows that wait to join the list, in the order they came: a drop that came
     // while the window was busy, or a hand-over that was offered.
@@ -106,6 +94,21 @@ private:
         bool ready = false;             // a hand-over's sender has its answer
         bool tooMany = false;           // a drop no list could hold, its rows let go
     };
+
+    // Another start offers absolute `paths`: a ticket (non-zero) when they fit beside the rows
+    // listed and those waiting, which holds room for them; 0 when the list cannot take them or
+    // the window is closing.
+    HandOverTicket OfferHandOver(const std::vector<std::string>& paths);
+    // The held paths are kept: they go in with the next tick. False when the window has
+    // closed meanwhile (or never held them).
+    bool TakeHandOver(HandOverTicket ticket);
+    // The window comes to the front and what was taken joins the list, unless a batch or a
+    // message is open.
+    void HandOverArrived();
+    // The room held for them is freed.
+    void DropHandOver(HandOverTicket ticket);
+    // Asks for a tick at `when` unless one comes before it.
+    void TickAt(long long when, long long now);
 
     void Execute();
     void Close();
@@ -136,7 +139,10 @@ private:
     std::map<long long, std::string> running_;  // process → the path it was given
     Run run_;
     long long lastTaskbar_ = 0;
-    bool tickRequested_ = false;
+    bool progressPending_ = false;  // a task bar change waits for the tick
+    bool arrived_ = false;          // a hand-over taken waits for the tick
+    long long tickDue_ = -1;        // when the tick asked for comes; -1 when none is
+    HandOver handOver_{*this, system_};
     std::vector<std::string> commandLine_;
 };
 

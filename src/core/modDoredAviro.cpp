@@ -1,5 +1,6 @@
 #include "modDoredAviro.h"
 
+#include "hand_over.h"
 #include "iniCtrl.h"
 #include "paths.h"
 #include "texts.h"
@@ -13,7 +14,7 @@ bool CheckPrevInstance(System& system, const std::vector<std::string>& paths) {
         system.End(0);
         return true;
     }
-    switch (system.HandOverToRunningCopy(paths)) {
+    switch (system.HandOverToRunningCopy(paths, kHandOverWaitMs)) {
         case HandOverResult::Taken:
             system.End(0);
             return true;

@@ -29,8 +29,9 @@ enum class CheckState { Unchecked = 0, Checked = 1, Grayed = 2 };
 // How handing paths to the copy that already runs went.
 enum class HandOverResult {
     Taken,        // it has them, in its list or waiting for its batch to end
-    Refused,      // it would not take them (its list is full)
-    NoAnswer,     // it did not answer in time
+    Refused,      // it would not take them: its list is full, or it is closing, or it gave
+                  // their room back before this start confirmed
+    NoAnswer,     // it did not answer in time; nothing sent can count any more
     NoOtherCopy,  // it ended meanwhile, and this copy now holds the single-copy lock
 };
 
@@ -71,8 +72,9 @@ public:
     // A clock that only goes forward, in milliseconds from any start.
     virtual long long Milliseconds() = 0;
     // Hands absolute `paths` to the copy of this program that runs for this user
-    // (and display), waiting a few seconds at most for its answer.
-    virtual HandOverResult HandOverToRunningCopy(const std::vector<std::string>& paths) = 0;
+    // (and display), waiting `waitMs` at most in all.
+    virtual HandOverResult HandOverToRunningCopy(const std::vector<std::string>& paths,
+                                                 int waitMs) = 0;
 };
 
 // The main window as the handlers see it. Geometry is in twips.
@@ -121,8 +123,8 @@ public:
     virtual void Notify(const std::string& title, const std::string& text, bool failure) = 0;
     // True while the window is the one the user works in.
     virtual bool IsActive() = 0;
-    // Calls the form's Tick once, about `ms` from now; a request while one waits
-    // changes nothing.
+    // Calls the form's Tick once, about `ms` from now (0: once what waits now is
+    // done), in place of a call still waiting.
     virtual void RequestTick(int ms) = 0;
 };
 

@@ -19,7 +19,7 @@ namespace doredaviro::posix {
 
 namespace {
 
-constexpr char kMagic[] = "ZKH1";
+constexpr char kMagic[] = "ZKH2";
 // No more than the list could ever hold.
 constexpr std::size_t kMaxPaths = kMaxRows;
 constexpr std::size_t kMaxPathBytes = 4095;
@@ -76,8 +76,8 @@ char ReadAnswer(int fd, long long deadline) {
 
 }  // namespace
 
-std::string HandOverSocketPath() {
-    std::string path = InstanceLockPath();
+std::string HandOverSocketPath(const std::string& lockPath) {
+    std::string path = lockPath;
     const std::string lock = ".lock";
     if (path.size() < lock.size()) return {};
     return path.replace(path.size() - lock.size(), lock.size(), ".sock");
@@ -141,7 +141,6 @@ bool PeerIsThisUser(int fd) {
 
 namespace {
 
-// The socket address of `path`; false when it is too long for one.
 // A socket address for `path`. One too long for an address (a deep runtime
 // folder) is reached through a descriptor of its folder, held while in use.
 class SocketAddress {
@@ -270,6 +269,17 @@ void HandOverConnection::Answer(bool room) {
     }
 }
 
+bool HandOverConnection::Seal() {
+    if (fd_ < 0 || !answered_) return false;
+    // From here the sender's 'C' is refused; one sent before is still there to read.
+    shutdown(fd_, SHUT_RD);
+    char confirm = 0;
+    ssize_t n;
+    while ((n = recv(fd_, &confirm, 1, 0)) < 0 && errno == EINTR) {
+    }
+    return n == 1 && confirm == 'C';
+}
+
 void HandOverConnection::Finish(bool kept) {
     if (fd_ < 0) return;
     SendByte(fd_, kept ? 'K' : 'N');
@@ -277,44 +287,73 @@ void HandOverConnection::Finish(bool kept) {
     fd_ = -1;
 }
 
+namespace {
+
+// The one step that decides: the socket takes the confirmation, or refuses it (EPIPE) because
+// the copy has given the room back. Only a deadline that passes before the socket has room for
+// one byte leaves it unsent, and then nothing was sent that could count.
+HandOverResult Confirm(int fd, long long deadline) {
+    for (;;) {
+        const char confirm = 'C';
+        if (send(fd, &confirm, 1, MSG_NOSIGNAL) == 1) return HandOverResult::Taken;
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) return HandOverResult::Refused;
+        pollfd p{fd, POLLOUT, 0};
+        if (poll(&p, 1, Remaining(deadline)) == 0) return HandOverResult::NoAnswer;
+    }
+}
+
+HandOverResult Exchange(int fd, const std::string& frame, long long deadline) {
+    if (!SendAll(fd, frame, deadline)) return HandOverResult::NoAnswer;
+    const char room = ReadAnswer(fd, deadline);
+    if (room == 'N') return HandOverResult::Refused;
+    if (room != 'Y') return HandOverResult::NoAnswer;
+    const HandOverResult result = Confirm(fd, deadline);
+    // Whether they went in already or wait for a batch: the answer only informs, and a copy
+    // that stalls now still has them.
+    if (result == HandOverResult::Taken) ReadAnswer(fd, deadline);
+    return result;
+}
+
+}  // namespace
+
 HandOverResult SendToRunningCopy(const std::vector<std::string>& paths, int timeoutMs) {
     const long long deadline = NowMs() + timeoutMs;
-    const SocketAddress address(HandOverSocketPath());
-    if (!address.ok()) return HandOverResult::NoAnswer;
     const std::string frame = EncodeHandOver(paths);
-
+    // The runtime folder's socket first; the cache folder's reaches a copy whose runtime folder
+    // is another.
+    std::vector<std::string> sockets;
+    for (const std::string& lock : InstanceLockPaths()) {
+        sockets.insert(sockets.begin(), HandOverSocketPath(lock));
+    }
     for (;;) {
-        const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        if (fd < 0) return HandOverResult::NoAnswer;
-        if (connect(fd, address.get(), address.size()) == 0) {
-            HandOverResult result = HandOverResult::NoAnswer;
-            // Only a copy of this user's hears any path: a socket someone else made
-            // in its place gets nothing.
+        bool busy = false;
+        for (const std::string& path : sockets) {
+            const SocketAddress address(path);
+            if (!address.ok()) continue;
+            const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+            if (fd < 0) return HandOverResult::NoAnswer;
+            if (connect(fd, address.get(), address.size()) != 0) {
+                // A full backlog: the copy runs but is busy or stopped; it may still come.
+                busy = busy || errno == EAGAIN;
+                close(fd);
+                continue;
+            }
+            // Only a copy of this user's hears any path: a socket someone else made in its
+            // place gets nothing.
             if (!PeerIsThisUser(fd)) {
                 fprintf(stderr, "Zivev+Korvu: the socket %s belongs to another user\n",
-                        HandOverSocketPath().c_str());
-            } else if (SendAll(fd, frame, deadline)) {
-                const char room = ReadAnswer(fd, deadline);
-                if (room == 'N') {
-                    result = HandOverResult::Refused;
-                } else if (room == 'Y' && Remaining(deadline) >= kConfirmMarginMs) {
-                    const char confirm = 'C';
-                    if (send(fd, &confirm, 1, MSG_NOSIGNAL) == 1) {
-                        const char kept = ReadAnswer(fd, deadline);
-                        if (kept == 'K') result = HandOverResult::Taken;
-                        if (kept == 'N') result = HandOverResult::Refused;
-                    }
-                }
+                        path.c_str());
+                close(fd);
+                continue;
             }
+            const HandOverResult result = Exchange(fd, frame, deadline);
             close(fd);
             return result;
         }
-        const int error = errno;
-        close(fd);
-        // A full backlog: the copy runs but is busy or stopped; it may still come.
-        // Nobody listens: it may still be starting, or may have ended, leaving its
+        // Nobody listens: the copy may still be starting, or may have ended, leaving its
         // socket behind; the lock tells which.
-        if (error != EAGAIN && !AnotherInstanceRuns()) return HandOverResult::NoOtherCopy;
+        if (!busy && !AnotherInstanceRuns()) return HandOverResult::NoOtherCopy;
         if (Remaining(deadline) == 0) return HandOverResult::NoAnswer;
         usleep(static_cast<useconds_t>(std::min(25, Remaining(deadline)) * 1000));
     }

@@ -8,15 +8,17 @@
 
 #include "core/platform.h"
 
-// Paths handed from a second start of the program to the copy that runs: a Unix
-// socket beside the single-copy lock, in the user's private folder. A hand-over
-// is one frame of raw path bytes, never converted:
-//   "ZKH1", u32 payload size, then the payload: u32 count, and per path u32 size
+// Paths handed from a later start of the program to the copy that runs: a Unix socket beside
+// each of its single-copy locks. A hand-over is one frame of raw path bytes, never converted:
+//   "ZKH2", u32 payload size, then the payload: u32 count, and per path u32 size
 //   and its bytes (little-endian).
-// The running copy answers one byte: 'Y' it has room for them, 'N' refused. After
-// 'Y' the sender confirms with 'C' that it is still there, and only then does the
-// copy queue them, answering 'K' kept ('N' when its window closed meanwhile). A
-// sender that gives up or dies before 'C' leaves nothing queued.
+// The running copy answers one byte: 'Y' it holds room for them, 'N' refused. After 'Y' the
+// sender confirms with 'C', and the confirmation counts exactly when the socket takes it. To
+// give the room back (its time is up, or the window closes) the copy first shuts the socket
+// for reading, after which the kernel refuses a 'C' (EPIPE), and then reads what came before:
+// a 'C' there is kept. The kernel orders the two under one lock, so a sender whose 'C' was
+// taken reports its paths taken and one whose 'C' was refused reports they were not, however
+// late either side is. The copy's last byte, 'K' kept or 'N', only informs.
 namespace doredaviro::posix {
 
 // Far more than the longest command line can carry.
@@ -26,12 +28,9 @@ constexpr std::size_t kHandOverHeaderBytes = 8;
 // and one that would buffer past the bytes is dropped.
 constexpr int kMaxHandOverConnections = 32;
 constexpr std::size_t kMaxHandOverBufferedBytes = std::size_t{32} << 20;
-// A sender confirms only while this much of its time is left, so that the
-// copy's answer to the confirmation comes in time.
-constexpr int kConfirmMarginMs = 1000;
 
-// Empty when there is no private folder for it.
-std::string HandOverSocketPath();
+// The socket beside the single-copy lock `lockPath`.
+std::string HandOverSocketPath(const std::string& lockPath);
 
 std::string EncodeHandOver(const std::vector<std::string>& paths);
 // How many more bytes `received`, the start of a frame, needs to be whole: 0
@@ -65,8 +64,8 @@ public:
     enum class State {
         Reading,    // more to come
         Whole,      // the frame is in: Answer it
-        Confirmed,  // after Answer(true): the sender is still there; Finish it
-        Broken,     // malformed, or the sender went: nothing of it counts
+        Confirmed,  // after Answer(true): the socket took the sender's confirmation
+        Broken,     // malformed, or the sender went without confirming
     };
     // Reads what has arrived, without blocking.
     State Read();
@@ -77,7 +76,10 @@ public:
     // Tells the sender whether there is room for them; a refusal closes the
     // connection, room waits for the sender's confirmation.
     void Answer(bool room);
-    // Tells a confirmed sender whether they were kept, and closes the connection.
+    // After Answer(true): no confirmation can come any more; true when one came before.
+    bool Seal();
+    // Tells the sender, for its information, whether they were kept, and closes the
+    // connection.
     void Finish(bool kept);
 
 private:
@@ -90,7 +92,8 @@ private:
 // Sends `paths` to the running copy and waits up to `timeoutMs` in all for it: to
 // listen (it may still be starting), to take the connection and the frame, and
 // to answer. Only a copy running as this user is sent anything. When the lock
-// turns out free meanwhile, this process takes it and gets NoOtherCopy.
+// turns out free meanwhile, this process takes it and gets NoOtherCopy. Taken
+// exactly when the copy's socket took the confirmation.
 HandOverResult SendToRunningCopy(const std::vector<std::string>& paths, int timeoutMs);
 
 }  // namespace doredaviro::posix

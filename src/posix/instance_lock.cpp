@@ -9,124 +9,126 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <utility>
+
+#include "core/display.h"
+
 namespace doredaviro::posix {
 
 namespace {
 
-// A folder only this user can enter: theirs, and closed to everyone else. Another
-// user's folder, or one others may write to, could hold a socket of theirs that
-// would receive the paths, or a lock that would turn the single copy off.
-bool IsPrivate(const std::string& dir) {
-    struct stat st = {};
-    return lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == getuid() &&
-           (st.st_mode & 077) == 0;
+// A folder of this user's that no one else may write to. Another user's folder, or one others
+// may write to, could hold a socket of theirs that would receive the paths, or a lock that
+// would turn the single copy off.
+bool IsOurs(const std::string& dir, struct stat* st) {
+    return !dir.empty() && dir[0] == '/' && lstat(dir.c_str(), st) == 0 && S_ISDIR(st->st_mode) &&
+           st->st_uid == getuid() && (st->st_mode & 022) == 0;
 }
 
-// `dir`, made private when missing; empty when it is not ours.
-std::string PrivateFolder(const std::string& dir) {
-    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return {};
-    return IsPrivate(dir) ? dir : std::string();
+std::string Env(const char* name) {
+    const char* value = getenv(name);
+    return value && value[0] == '/' ? value : "";
 }
 
-// The runtime folder when it is private; else one made in /tmp; and when someone
-// else has taken that name, one in this user's cache folder. Every start of the
-// same user looks in the same order, so they meet in the same place.
-std::string LockDirectory() {
-    const char* runtime = getenv("XDG_RUNTIME_DIR");
-    if (runtime && runtime[0] == '/' && IsPrivate(runtime)) return runtime;
-    const std::string tmp = "/tmp/doredaviro-" + std::to_string(getuid());
-    if (!PrivateFolder(tmp).empty()) return tmp;
-    std::string cache;
-    if (const char* xdg = getenv("XDG_CACHE_HOME"); xdg && xdg[0] == '/') {
-        cache = xdg;
-    } else if (const char* home = getenv("HOME"); home && home[0] == '/') {
-        cache = std::string(home) + "/.cache";
-    }
+std::string CacheFolder() {
+    std::string cache = Env("XDG_CACHE_HOME");
+    if (cache.empty() && !Env("HOME").empty()) cache = Env("HOME") + "/.cache";
     if (cache.empty()) return {};
     mkdir(cache.c_str(), 0700);
-    const std::string mine = PrivateFolder(cache + "/doredaviro");
-    if (!mine.empty()) {
-        static bool told = false;
-        if (!told) {
-            told = true;
-            fprintf(stderr, "Zivev+Korvu: %s is not this user's private folder; using %s\n",
-                    tmp.c_str(), mine.c_str());
-        }
-    }
+    const std::string mine = cache + "/doredaviro";
+    mkdir(mine.c_str(), 0700);
     return mine;
 }
 
-bool held = false;
+std::string RuntimeFolder() {
+    struct stat st = {};
+    const std::string runtime = Env("XDG_RUNTIME_DIR");
+    if (IsOurs(runtime, &st)) return runtime;
+    return "/run/user/" + std::to_string(getuid());
+}
 
-// One name for one display: ":1", ":1.0", "unix:1", "localhost:1", "127.0.0.1:1"
-// and this machine's own name before the colon all reach the same server.
-// Another host's display stays its own.
-std::string DisplayKey() {
+std::string Display() {
     const char* display = getenv("DISPLAY");
     if (!display || !*display) display = getenv("WAYLAND_DISPLAY");
-    if (!display || !*display) return "nodisplay";
-    std::string key = display;
-    const auto colon = key.rfind(':');
-    if (colon != std::string::npos) {
-        const auto dot = key.find('.', colon);
-        if (dot != std::string::npos) key.erase(dot);
-        std::string host = key.substr(0, colon);
-        if (const auto slash = host.rfind('/'); slash != std::string::npos) {
-            host.erase(0, slash + 1);  // a launchd-style socket path names no other host
-        }
-        char self[256] = {};
-        gethostname(self, sizeof self - 1);
-        if (host.empty() || host == "unix" || host == "localhost" || host == "127.0.0.1" ||
-            host == "::1" || host == self) {
-            key.erase(0, colon);
-        }
-    }
-    for (char& c : key) {
+    return display ? display : "";
+}
+
+std::string ThisMachine() {
+    char name[256] = {};
+    gethostname(name, sizeof name - 1);
+    std::string host = name;
+    for (char& c : host) {
         if (c == '/') c = '_';
     }
-    // Bounded, so the socket's name stays short whatever the variable holds.
-    if (key.size() > 64) key.resize(64);
-    return key;
+    return host.substr(0, 64);
 }
+
+std::vector<std::string> held;
 
 }  // namespace
 
-std::string InstanceLockPath() {
-    const std::string dir = LockDirectory();
-    if (dir.empty()) return {};
-    return dir + "/Zivev+Korvu-" + DisplayKey() + ".lock";
+std::vector<std::string> InstanceLockPaths() {
+    const std::string display = DisplayKey(Display());
+    std::vector<std::string> paths;
+    struct stat first = {}, st = {};
+    // A home may be shared with other machines, each with displays of the same names.
+    const std::string cache = CacheFolder();
+    if (IsOurs(cache, &first)) {
+        paths.push_back(cache + "/Zivev+Korvu-" + ThisMachine() + "-" + display + ".lock");
+    }
+    const std::string runtime = RuntimeFolder();
+    if (IsOurs(runtime, &st) &&
+        (paths.empty() || st.st_dev != first.st_dev || st.st_ino != first.st_ino)) {
+        paths.push_back(runtime + "/Zivev+Korvu-" + display + ".lock");
+    }
+    if (paths.empty()) {
+        // Another user can take this name first, or take it away: then no lock at all.
+        const std::string tmp = "/tmp/doredaviro-" + std::to_string(getuid());
+        mkdir(tmp.c_str(), 0700);
+        if (IsOurs(tmp, &st)) paths.push_back(tmp + "/Zivev+Korvu-" + display + ".lock");
+    }
+    return paths;
 }
 
 bool AnotherInstanceRuns() {
-    // Without a lock the program still runs, as one would expect of it, but the
-    // user is told why a second copy could start.
-    const std::string path = InstanceLockPath();
-    if (path.empty()) {
+    // Without a lock the program still runs, as one would expect of it, but the user is told
+    // why a second copy could start.
+    const std::vector<std::string> paths = InstanceLockPaths();
+    std::vector<std::pair<std::string, int>> taken;
+    for (const std::string& path : paths) {
+        const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0) {
+            fprintf(stderr, "Zivev+Korvu: cannot open the single-copy lock %s: %s\n", path.c_str(),
+                    strerror(errno));
+            continue;
+        }
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            taken.emplace_back(path, fd);
+            continue;
+        }
+        const int error = errno;
+        close(fd);
+        if (error == EWOULDBLOCK) {
+            for (const auto& [name, mine] : taken) close(mine);
+            return true;
+        }
+        fprintf(stderr, "Zivev+Korvu: cannot take the single-copy lock %s: %s\n", path.c_str(),
+                strerror(error));
+    }
+    if (paths.empty()) {
         fprintf(stderr,
-                "Zivev+Korvu: no private folder for the single-copy lock "
-                "(XDG_RUNTIME_DIR or /tmp/doredaviro-%u): running without it\n",
+                "Zivev+Korvu: no folder of this user's for the single-copy lock (~/.cache, "
+                "XDG_RUNTIME_DIR or /tmp/doredaviro-%u): running without it\n",
                 static_cast<unsigned>(getuid()));
-        return false;
+    } else if (taken.empty()) {
+        fprintf(stderr, "Zivev+Korvu: no single-copy lock: running without it\n");
     }
-    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) {
-        fprintf(stderr,
-                "Zivev+Korvu: cannot open the single-copy lock %s: %s; running without it\n",
-                path.c_str(), strerror(errno));
-        return false;
-    }
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
-        held = true;  // until the process ends
-        return false;
-    }
-    const int error = errno;
-    close(fd);
-    if (error == EWOULDBLOCK) return true;
-    fprintf(stderr, "Zivev+Korvu: cannot take the single-copy lock %s: %s; running without it\n",
-            path.c_str(), strerror(error));
+    // Held until the process ends.
+    held.clear();
+    for (const auto& [name, fd] : taken) held.push_back(name);
     return false;
 }
 
-bool HoldsInstanceLock() { return held; }
+const std::vector<std::string>& HeldInstanceLocks() { return held; }
 
 }  // namespace doredaviro::posix

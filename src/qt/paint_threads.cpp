@@ -1,14 +1,23 @@
 #include "qt/paint_threads.h"
 
+#include <QLibraryInfo>
 #include <QSemaphore>
 #include <QThreadPool>
+#include <QVersionNumber>
 #include <memory>
 
 namespace doredaviro::qt {
 
+namespace {
+
+// The Qt that runs, not the one built against: the pool belongs to it.
+bool PaintsThroughGlobalPool() { return QLibraryInfo::version() < QVersionNumber(6, 6); }
+
+}  // namespace
+
 void KeepPaintThreadsStarted() {
     static bool done = false;
-    if (done) return;
+    if (done || !PaintsThroughGlobalPool()) return;
     done = true;
     QThreadPool* pool = QThreadPool::globalInstance();
     pool->setExpiryTimeout(-1);
@@ -29,6 +38,13 @@ void KeepPaintThreadsStarted() {
     }
     gate->started.tryAcquire(count, 5000);
     gate->release.release(count);
+}
+
+bool EndPaintThreads() {
+    if (!PaintsThroughGlobalPool()) return true;
+    // Painting is over and nothing else queues work here: what has not ended
+    // within a second waits on a thread that never started.
+    return QThreadPool::globalInstance()->waitForDone(1000);
 }
 
 }  // namespace doredaviro::qt

@@ -3,9 +3,9 @@
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QItemSelectionModel>
+#include <QLoggingCategory>
 #include <algorithm>
 
-#include "posix/hand_over.h"
 #include "posix/instance_lock.h"
 #include "qt/copied_files.h"
 #include "qt/desktop_notices.h"
@@ -16,11 +16,19 @@
 
 namespace doredaviro::qt {
 
+namespace {
+
+// What the list takes and when the window closes, for tracing the program from outside:
+// QT_LOGGING_RULES="doredaviro.list.info=true".
+Q_LOGGING_CATEGORY(lcList, "doredaviro.list", QtWarningMsg)
+
+}  // namespace
+
 QtForm::QtForm(QtSystem& system)
     : system_(system),
       form_(system, *this),
       window_(std::make_unique<MainWindow>(form_)),
-      handOver_(std::make_unique<HandOverServer>(form_)),
+      handOver_(std::make_unique<HandOverServer>(form_.handOver())),
       desktop_(std::make_unique<DesktopNotices>()),
       tick_(std::make_unique<QTimer>()) {
     tick_->setSingleShot(true);
@@ -36,11 +44,12 @@ bool QtForm::Load() { return form_.Form_Load(); }
 void QtForm::Show() {
     system_.SetMessageOwner(window_.get());
     window_->showCentered();
-    if (posix::HoldsInstanceLock()) handOver_->Listen(posix::HandOverSocketPath());
+    handOver_->Listen(posix::HeldInstanceLocks());
     form_.OpenCommandLine();
 }
 
 void QtForm::Unload() {
+    qCInfo(lcList, "closed with %d rows", ListCount());
     // Later starts find nobody listening, and run by themselves once this copy is gone.
     handOver_->Close();
     if (window_) window_->closeForGood();
@@ -131,6 +140,7 @@ void QtForm::ListSelect(int row) {
 
 void QtForm::ListInsertTop(const std::vector<std::string>& rows) {
     window_->model().insertTop(rows);
+    qCInfo(lcList, "added %zu rows", rows.size());
 }
 
 void QtForm::ListRemove(int first, int count) { window_->model().remove(first, count); }
@@ -149,9 +159,7 @@ void QtForm::Notify(const std::string& title, const std::string& text, bool fail
 
 bool QtForm::IsActive() { return window_->isActiveWindow(); }
 
-void QtForm::RequestTick(int ms) {
-    if (!tick_->isActive()) tick_->start(ms);
-}
+void QtForm::RequestTick(int ms) { tick_->start(ms); }
 
 void QtForm::PumpEvents() { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); }
 

@@ -107,10 +107,8 @@ long long QtSystem::Milliseconds() {
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-HandOverResult QtSystem::HandOverToRunningCopy(const std::vector<std::string>& paths) {
-    // Long enough for a copy started at the same moment to come up and listen.
-    constexpr int kWaitMs = 10000;
-    return posix::SendToRunningCopy(paths, kWaitMs);
+HandOverResult QtSystem::HandOverToRunningCopy(const std::vector<std::string>& paths, int waitMs) {
+    return posix::SendToRunningCopy(paths, waitMs);
 }
 
 }  // namespace doredaviro::qt

@@ -40,7 +40,8 @@ public:
     Launched Launch(const std::string& tool, const std::string& path,
                     const std::string& folder) override;
     long long Milliseconds() override;
-    HandOverResult HandOverToRunningCopy(const std::vector<std::string>& paths) override;
+    HandOverResult HandOverToRunningCopy(const std::vector<std::string>& paths,
+                                         int waitMs) override;
 
     // Told, from the event loop, of each started archiver that has ended.
     void OnArchiverEnded(std::function<void(long long process, bool succeeded)> handler) {

@@ -1,7 +1,7 @@
 #include "win32/hand_over.h"
 
-#include "core/frmDoredAviro.h"
-#include "win32/main_window.h"
+#include <utility>
+
 #include "win32/system.h"
 #include "win32/text.h"
 
@@ -9,15 +9,12 @@ namespace doredaviro::win32 {
 
 namespace {
 
-// No more than the list could ever hold.
-constexpr std::size_t kMaxPaths = kMaxRows;
-
 // The shown main windows of other copies of this program. A copy that is still starting, or a
 // later start waiting to hand over, has its window hidden.
 std::vector<HWND> OtherCopiesWindows() {
     std::vector<HWND> windows;
     HWND window = nullptr;
-    while ((window = FindWindowExW(nullptr, window, MainWindow::kClassName, nullptr)) != nullptr) {
+    while ((window = FindWindowExW(nullptr, window, kMainWindowClass, nullptr)) != nullptr) {
         DWORD process = 0;
         GetWindowThreadProcessId(window, &process);
         if (process != GetCurrentProcessId() && IsWindowVisible(window)) windows.push_back(window);
@@ -25,56 +22,84 @@ std::vector<HWND> OtherCopiesWindows() {
     return windows;
 }
 
-bool IsAbsolute(const std::wstring& path) {
-    const bool drive =
-        path.size() >= 3 &&
-        ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z')) &&
-        path[1] == L':' && (path[2] == L'\\' || path[2] == L'/');
-    const bool unc = path.size() >= 3 && (path[0] == L'\\' || path[0] == L'/') &&
-                     (path[1] == L'\\' || path[1] == L'/');
-    return drive || unc;
+// Within this session: the copy and its later starts share the desktop.
+std::wstring MappingName(const std::string& slot) {
+    return L"Local\\DoredAviro.ZivevKorvu.HandOver." + Widen(slot);
 }
 
 }  // namespace
 
-std::wstring EncodeHandOver(const std::vector<std::wstring>& paths) {
-    std::wstring data;
-    for (const std::wstring& path : paths) {
-        data += path;
-        data.push_back(L'\0');
+HandOverSlot::~HandOverSlot() { Release(); }
+
+HandOverSlot::HandOverSlot(HandOverSlot&& other) noexcept
+    : mapping_(std::exchange(other.mapping_, nullptr)),
+      word_(std::exchange(other.word_, nullptr)),
+      name_(std::move(other.name_)) {}
+
+HandOverSlot& HandOverSlot::operator=(HandOverSlot&& other) noexcept {
+    if (this != &other) {
+        Release();
+        mapping_ = std::exchange(other.mapping_, nullptr);
+        word_ = std::exchange(other.word_, nullptr);
+        name_ = std::move(other.name_);
     }
-    return data;
+    return *this;
 }
 
-std::optional<std::vector<std::wstring>> DecodeHandOver(const void* data, std::size_t bytes) {
-    if (!data || bytes == 0 || bytes % sizeof(wchar_t) != 0 || bytes > kMaxHandOverBytes) {
-        return std::nullopt;
+void HandOverSlot::Release() {
+    if (word_) UnmapViewOfFile(const_cast<LONG*>(word_));
+    if (mapping_) CloseHandle(mapping_);
+    word_ = nullptr;
+    mapping_ = nullptr;
+}
+
+HandOverSlot HandOverSlot::Create() {
+    static unsigned serial = 0;
+    HandOverSlot slot;
+    // A name still open from an earlier process of the same number is passed over.
+    for (int attempt = 0; attempt < 100 && !slot.valid(); ++attempt) {
+        const std::string name =
+            std::to_string(GetCurrentProcessId()) + "." + std::to_string(++serial);
+        HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                            sizeof(LONG), MappingName(name).c_str());
+        if (!mapping) return slot;
+        if (GetLastError() == ERROR_ALREADY_EXISTS) {
+            CloseHandle(mapping);
+            continue;
+        }
+        slot.mapping_ = mapping;
+        slot.word_ = static_cast<volatile LONG*>(
+            MapViewOfFile(mapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, sizeof(LONG)));
+        slot.name_ = name;
+        if (slot.word_) InterlockedExchange(slot.word_, kOpen);
     }
-    const auto* text = static_cast<const wchar_t*>(data);
-    const std::size_t length = bytes / sizeof(wchar_t);
-    if (text[length - 1] != L'\0') return std::nullopt;
-    std::vector<std::wstring> paths;
-    for (std::size_t at = 0; at < length;) {
-        std::size_t end = at;
-        while (text[end] != L'\0') ++end;
-        std::wstring path(text + at, end - at);
-        if (!IsAbsolute(path) || paths.size() == kMaxPaths) return std::nullopt;
-        paths.push_back(std::move(path));
-        at = end + 1;
-    }
-    return paths;
+    return slot;
+}
+
+HandOverSlot HandOverSlot::Open(const std::string& name) {
+    HandOverSlot slot;
+    slot.mapping_ =
+        OpenFileMappingW(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, MappingName(name).c_str());
+    if (!slot.mapping_) return slot;
+    slot.word_ = static_cast<volatile LONG*>(
+        MapViewOfFile(slot.mapping_, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, sizeof(LONG)));
+    slot.name_ = name;
+    return slot;
+}
+
+LONG HandOverSlot::state() const {
+    return word_ ? InterlockedCompareExchange(word_, 0, 0) : kWithdrawn;
+}
+
+LONG HandOverSlot::Settle(LONG to) {
+    return word_ ? InterlockedCompareExchange(word_, to, kOpen) : kWithdrawn;
 }
 
 HandOverResult SendToRunningCopy(const std::vector<std::string>& paths, DWORD timeoutMs) {
-    std::vector<std::wstring> wide;
-    for (const std::string& path : paths) wide.push_back(Widen(path));
-    const std::wstring data = EncodeHandOver(wide);
-    COPYDATASTRUCT message{kHandOverTag, static_cast<DWORD>(data.size() * sizeof(wchar_t)),
-                           const_cast<wchar_t*>(data.data())};
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
     auto remaining = [deadline] {
         const ULONGLONG now = GetTickCount64();
-        return now < deadline ? deadline - now : 0;
+        return static_cast<UINT>(now < deadline ? deadline - now : 0);
     };
     for (;;) {
         for (HWND window : OtherCopiesWindows()) {
@@ -84,24 +109,35 @@ HandOverResult SendToRunningCopy(const std::vector<std::string>& paths, DWORD ti
             DWORD process = 0;
             GetWindowThreadProcessId(window, &process);
             AllowSetForegroundWindow(process);
+            // A slot for each window asked: one asked in vain is withdrawn, so that an answer
+            // it gives too late holds nothing.
+            HandOverSlot slot = HandOverSlot::Create();
+            if (!slot.valid()) return HandOverResult::NoAnswer;
+            const std::u16string data = EncodeHandOver({slot.name(), paths});
+            COPYDATASTRUCT message{kHandOverTag, static_cast<DWORD>(data.size() * sizeof(char16_t)),
+                                   const_cast<char16_t*>(data.data())};
             DWORD_PTR answer = kHandOverRefused;
-            if (!SendMessageTimeoutW(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&message),
-                                     SMTO_ABORTIFHUNG, static_cast<UINT>(remaining()), &answer)) {
-                continue;  // hung or gone: another window may still answer
+            const bool answered =
+                SendMessageTimeoutW(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&message),
+                                    SMTO_ABORTIFHUNG, remaining(), &answer) != 0;
+            if (!answered || answer < static_cast<DWORD_PTR>(kHandOverHeld)) {
+                slot.Settle(HandOverSlot::kWithdrawn);
+                if (answered && answer == static_cast<DWORD_PTR>(kHandOverRefused)) {
+                    return HandOverResult::Refused;
+                }
+                continue;  // hung, gone or not ready yet: another window may still answer
             }
-            if (answer == static_cast<DWORD_PTR>(kHandOverRefused)) return HandOverResult::Refused;
-            if (answer < static_cast<DWORD_PTR>(kHandOverHeld)) continue;  // not ready yet
-            // Room is held: confirm while there is time to hear that they were kept.
-            if (remaining() < kConfirmMarginMs) return HandOverResult::NoAnswer;
+            // The one step that decides; the copy gave the room back when it fails.
+            if (slot.Settle(HandOverSlot::kConfirmed) != HandOverSlot::kOpen) {
+                return HandOverResult::Refused;
+            }
+            // Taken. The copy looks at once, or when the room's time is up.
             ULONGLONG ticket = answer - static_cast<DWORD_PTR>(kHandOverHeld);
             COPYDATASTRUCT confirm{kHandOverConfirmTag, sizeof ticket, &ticket};
             DWORD_PTR kept = kHandOverRefused;
-            if (!SendMessageTimeoutW(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&confirm),
-                                     SMTO_ABORTIFHUNG, static_cast<UINT>(remaining()), &kept)) {
-                return HandOverResult::NoAnswer;
-            }
-            return kept == static_cast<DWORD_PTR>(kHandOverTaken) ? HandOverResult::Taken
-                                                                  : HandOverResult::Refused;
+            SendMessageTimeoutW(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&confirm),
+                                SMTO_ABORTIFHUNG, remaining(), &kept);
+            return HandOverResult::Taken;
         }
         // No copy has a window to take them: the one holding the mutex may be showing its
         // start-up message or ending. Once it has gone, this start runs itself.

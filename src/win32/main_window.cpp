@@ -5,7 +5,6 @@
 #include "win32/main_window.h"
 
 #include <algorithm>
-#include <cstring>
 #include <vector>
 
 #include "core/controls.h"
@@ -26,8 +25,6 @@ namespace doredaviro::win32 {
 namespace {
 
 constexpr int kFirstControlId = 100;  // clear of IDOK and IDCANCEL
-constexpr UINT kHandOverArrivedMessage = WM_APP + 3;
-constexpr UINT_PTR kHoldTimer = 1;
 constexpr UINT_PTR kTickTimer = 2;
 constexpr WORD kIconId = 1;
 constexpr DWORD kWindowStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
@@ -111,7 +108,7 @@ MainWindow::MainWindow(HINSTANCE instance, frmDoredAviro& form)
 
 MainWindow::~MainWindow() {
     Destroy();
-    UnregisterClassW(kClassName, instance_);
+    UnregisterClassW(kMainWindowClass, instance_);
     // The class has no brush of ours (the system would free one on unregistering), so each
     // of these is freed here, once.
     for (HGDIOBJ object : {static_cast<HGDIOBJ>(font_), static_cast<HGDIOBJ>(boldFont_),
@@ -135,10 +132,10 @@ bool MainWindow::Create() {
                                                GetSystemMetrics(SM_CYSMICON), LR_SHARED));
     wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
     wc.hbrBackground = nullptr;  // painted on WM_ERASEBKGND with a brush we own
-    wc.lpszClassName = kClassName;
+    wc.lpszClassName = kMainWindowClass;
     if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
     const std::wstring caption = Widen(text::kCaption);
-    return CreateWindowExW(0, kClassName, caption.c_str(), kWindowStyle, CW_USEDEFAULT,
+    return CreateWindowExW(0, kMainWindowClass, caption.c_str(), kWindowStyle, CW_USEDEFAULT,
                            CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance_,
                            this) != nullptr;
 }
@@ -312,50 +309,8 @@ void MainWindow::PreviewKey(const MSG& msg) {
     }
 }
 
-LRESULT MainWindow::TakeHandOver(const COPYDATASTRUCT& data) {
-    if (data.dwData == kHandOverConfirmTag) {
-        ULONGLONG ticket = 0;
-        if (!window_ || data.cbData != sizeof ticket || !data.lpData) return kHandOverRefused;
-        std::memcpy(&ticket, data.lpData, sizeof ticket);
-        // Room held past its time was given back: the sender hears they were not kept.
-        if (held_.erase(ticket) == 0) return kHandOverRefused;
-        if (!form_.TakeHandOver(ticket)) return kHandOverRefused;
-        PostMessageW(window_, kHandOverArrivedMessage, 0, 0);
-        return kHandOverTaken;
-    }
-    if (data.dwData != kHandOverTag) return kHandOverRefused;
-    // Until the window is shown, its copy is still starting: the sender asks again.
-    if (!shown_ || !window_) return kHandOverNotReady;
-    const auto wide = DecodeHandOver(data.lpData, data.cbData);
-    if (!wide) return kHandOverRefused;
-    std::vector<std::string> paths;
-    paths.reserve(wide->size());
-    for (const std::wstring& path : *wide) paths.push_back(Narrow(path));
-    const HandOverTicket ticket = form_.OfferHandOver(paths);
-    if (ticket == 0) return kHandOverRefused;
-    held_[ticket] = GetTickCount64();
-    SetTimer(window_, kHoldTimer, 1000, nullptr);
-    return kHandOverHeld + static_cast<LRESULT>(ticket);
-}
-
 void MainWindow::RequestTick(int ms) {
-    if (!window_ || tickRequested_) return;
-    tickRequested_ =
-        SetTimer(window_, kTickTimer, static_cast<UINT>(std::max(ms, 1)), nullptr) != 0;
-}
-
-void MainWindow::GiveBackExpiredHolds() {
-    const ULONGLONG now = GetTickCount64();
-    for (auto it = held_.begin(); it != held_.end();) {
-        if (now - it->second < kHandOverHoldMs) {
-            ++it;
-            continue;
-        }
-        const HandOverTicket ticket = it->first;
-        it = held_.erase(it);
-        form_.DropHandOver(ticket);
-    }
-    if (held_.empty() && window_) KillTimer(window_, kHoldTimer);
+    if (window_) SetTimer(window_, kTickTimer, static_cast<UINT>(std::max(ms, 1)), nullptr);
 }
 
 float MainWindow::Twips(Control c, Prop prop) const {
@@ -487,15 +442,11 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             DragFinish(reinterpret_cast<HDROP>(wParam));
             return 0;
         case WM_COPYDATA:
-            return TakeHandOver(*reinterpret_cast<const COPYDATASTRUCT*>(lParam));
-        case kHandOverArrivedMessage:
-            form_.HandOverArrived();
-            return 0;
+            return onCopyData_ ? onCopyData_(*reinterpret_cast<const COPYDATASTRUCT*>(lParam))
+                               : kHandOverRefused;
         case WM_TIMER:
-            if (wParam == kHoldTimer) GiveBackExpiredHolds();
             if (wParam == kTickTimer) {
                 KillTimer(window_, kTickTimer);
-                tickRequested_ = false;
                 form_.Tick();
             }
             return 0;

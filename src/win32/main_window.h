@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <functional>
-#include <map>
 
 #include "core/platform.h"
 #include "win32/queue_list.h"
@@ -19,9 +18,6 @@ namespace doredaviro::win32 {
 // the handlers' calls.
 class MainWindow {
 public:
-    // The window class, by which later starts of the program find this copy.
-    static constexpr wchar_t kClassName[] = L"DoredAviro.ZivevKorvu";
-
     MainWindow(HINSTANCE instance, frmDoredAviro& form);
     ~MainWindow();
     MainWindow(const MainWindow&) = delete;
@@ -43,11 +39,15 @@ public:
     HWND control(Control c) const;
     HWND progress() const { return progress_; }
     QueueList& list() { return list_; }
-    // Calls the form's Tick once, about `ms` from now, unless a call already waits.
+    // Calls the form's Tick once, about `ms` from now, in place of a call still waiting.
     void RequestTick(int ms);
     // Told of each ended archiver's number, from the message loop.
     void OnArchiverEnded(std::function<void(long long)> handler) {
         onArchiverEnded_ = std::move(handler);
+    }
+    // Answers what other processes send with WM_COPYDATA.
+    void OnCopyData(std::function<LRESULT(const COPYDATASTRUCT&)> handler) {
+        onCopyData_ = std::move(handler);
     }
     unsigned Dpi() const { return dpi_ ? dpi_ : 96; }
     // A control's place or size in twips, read back from the control itself; and set.
@@ -62,8 +62,6 @@ private:
     void SizeLabelsToText();
     void OnDpiChanged(UINT dpi, const RECT& suggested);
     void PreviewKey(const MSG& msg);
-    LRESULT TakeHandOver(const COPYDATASTRUCT& data);
-    void GiveBackExpiredHolds();
 
     HINSTANCE instance_;
     frmDoredAviro& form_;
@@ -79,10 +77,8 @@ private:
     unsigned dpi_ = 96;
     bool shown_ = false;
     bool running_ = false;
-    bool tickRequested_ = false;
     std::function<void(long long)> onArchiverEnded_;
-    // Hand-overs whose senders have room but have not confirmed yet, and since when.
-    std::map<unsigned long long, ULONGLONG> held_;
+    std::function<LRESULT(const COPYDATASTRUCT&)> onCopyData_;
 };
 
 }  // namespace doredaviro::win32

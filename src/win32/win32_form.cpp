@@ -20,18 +20,27 @@ Win32Form::Win32Form(HINSTANCE instance, Win32System& system)
             form_.ArchiverEnded(process, *succeeded);
         }
     });
+    window_.OnCopyData([this](const COPYDATASTRUCT& data) { return handOver_.Receive(data); });
 }
 
 bool Win32Form::Load() { return window_.Create() && form_.Form_Load(); }
 
-int Win32Form::Run(int showCommand) {
+void Win32Form::Show(int showCommand) {
     system_.SetMessageOwner(window_.handle());
     window_.ShowCentered(showCommand);
+    handOver_.Listen();
+}
+
+int Win32Form::Run(int showCommand) {
+    Show(showCommand);
     form_.OpenCommandLine();
     return window_.Run();
 }
 
-void Win32Form::Unload() { window_.Destroy(); }
+void Win32Form::Unload() {
+    handOver_.Close();
+    window_.Destroy();
+}
 
 void Win32Form::ComeToFront() {
     HWND window = window_.handle();

@@ -7,6 +7,7 @@
 
 #include "core/frmDoredAviro.h"
 #include "core/platform.h"
+#include "win32/hand_over_server.h"
 #include "win32/main_window.h"
 
 namespace doredaviro::win32 {
@@ -25,6 +26,9 @@ public:
 
     // Makes the window, hidden, then runs the load event; true when the window is to be shown.
     bool Load();
+    // Centred on its screen, as it first appears; from then on it takes what later starts
+    // hand over.
+    void Show(int showCommand);
     // Shows the window, takes the command line's paths, and runs the message loop until the
     // window is gone; returns the exit code.
     int Run(int showCommand);
@@ -62,6 +66,7 @@ private:
     // The window calls the handlers, so it is made after them and goes first.
     frmDoredAviro form_;
     MainWindow window_;
+    HandOverServer handOver_{form_.handOver()};
     ITaskbarList3* taskbar_ = nullptr;
     bool taskbarTried_ = false;
     NOTIFYICONDATAW notice_{};

@@ -84,10 +84,9 @@ std::optional<bool> Win32System::ArchiverEnded(long long process) {
     return known && code == 0;
 }
 
-HandOverResult Win32System::HandOverToRunningCopy(const std::vector<std::string>& paths) {
-    // Long enough for a copy started at the same moment to come up.
-    constexpr DWORD kWaitMs = 10000;
-    return SendToRunningCopy(paths, kWaitMs);
+HandOverResult Win32System::HandOverToRunningCopy(const std::vector<std::string>& paths,
+                                                  int waitMs) {
+    return SendToRunningCopy(paths, static_cast<DWORD>(waitMs));
 }
 
 }  // namespace doredaviro::win32

@@ -37,7 +37,8 @@ public:
     Launched Launch(const std::string& tool, const std::string& path,
                     const std::string& folder) override;
     long long Milliseconds() override { return static_cast<long long>(GetTickCount64()); }
-    HandOverResult HandOverToRunningCopy(const std::vector<std::string>& paths) override;
+    HandOverResult HandOverToRunningCopy(const std::vector<std::string>& paths,
+                                         int waitMs) override;
 
 private:
     // A started archiver, waited for on the thread pool, which posts its end to the window.

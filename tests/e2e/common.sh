@@ -8,6 +8,10 @@
 
 set -u
 : "${PROGRAM:=${1:-}}" "${RECORDER:=${2:-}}" "${DRAG_SOURCE:=${3:-}}" "${SCREENSHOT_DIR:=${4:-}}"
+# Made absolute: the scripts change directory.
+for arg in PROGRAM RECORDER DRAG_SOURCE SCREENSHOT_DIR; do
+    [ -z "${!arg}" ] || [[ ${!arg} == /* ]] || printf -v "$arg" '%s/%s' "$PWD" "${!arg}"
+done
 export LC_ALL=C.UTF-8 LANG=C.UTF-8
 unset WAYLAND_DISPLAY
 export QT_QPA_PLATFORM=xcb

@@ -4,6 +4,9 @@
 # the socket's buffer, and with a full backlog, each reported within the
 # 10 s limit and nothing queued once the copy runs again. A flood of
 # connections past the descriptor limit neither spins nor freezes the window.
+# A copy that stalls between its answer and reading the confirmation, past the
+# later start's 10 s, has the path all the same: the later start reports it
+# taken, so it is never tried again and never queued twice.
 # usage: hand_over_stall.sh PROGRAM RECORDER DRAG_SOURCE SCREENSHOT_DIR FLOOD
 source "$(dirname "$0")/common.sh"
 FLOOD=${5:?the flood helper}
@@ -92,4 +95,44 @@ check "and its path queued once" wait_records 1
 focus "$main"
 xdotool key F4
 check "F4 still ends the program" wait_exit "$pid" 15
+
+# The stall: strace holds the copy's second read, the confirmation's (the first
+# is the frame's), for 12 s.
+trace="$work/strace.log"
+if strace -qq -o /dev/null true 2>/dev/null; then
+    start_main "$work/app"
+    check "main window shown for the stall" [ -n "$main" ]
+    strace -qq -o "$trace" -p "$pid" -e trace=recvfrom \
+        -e inject=recvfrom:delay_enter=12000000:when=2 &
+    tracer=$!
+    background+=("$tracer")
+    sleep 0.5  # attached
+    before=$(records | wc -l)
+    begin=$SECONDS
+    start_program "$work/app" "$files/stalled"
+    w=$(wait_window "$started" DIALOG 20) && answer "$w"
+    wait_exit "$started" 20
+    first=$status
+    check "stalled copy: the later start reports taken (status $first)" [ "$first" = 0 ]
+    check "stalled copy: the copy was held in reading the confirmation" \
+        [ "$(grep -c '^recvfrom(' "$trace")" = 2 ]
+    # Until the copy has read it; a start told "not added" is tried again, as a user would.
+    while [ "$SECONDS" -le $((begin + 20)) ] && ! grep -q DELAYED "$trace"; do sleep 0.1; done
+    kill "$tracer"
+    if [ "$first" != 0 ]; then
+        start_program "$work/app" "$files/stalled"
+        w=$(wait_window "$started" DIALOG 15) && answer "$w"
+        wait_exit "$started" 15
+    fi
+    execute
+    check "stalled copy: its path queued once" wait_records $((before + 1))
+    sleep 1
+    stalled=$(records | tail -n +$((before + 1)) | awk '{print $3}' | grep -c "^$(hex "$files/stalled")$")
+    check "stalled copy: and never twice ($stalled)" [ "$stalled" = 1 ]
+    focus "$main"
+    xdotool key F4
+    wait_exit "$pid" 15
+else
+    echo "note: strace cannot trace here; the stalled copy is not tried"
+fi
 finish

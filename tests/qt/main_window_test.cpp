@@ -2,6 +2,10 @@
 // keys, resizes, close requests and batches reach the handlers and come back
 // out as the list, the window and real launches.
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -30,6 +34,8 @@
 #include "core/frmDoredAviro.h"
 #include "core/texts.h"
 #include "input_cases.h"
+#include "posix/hand_over.h"
+#include "posix/instance_lock.h"
 #include "qt/main_window.h"
 #include "qt/qt_form.h"
 #include "qt/qt_system.h"
@@ -154,7 +160,7 @@ private slots:
     void failedLaunchesStayQueuedAndSay();
     void checkBoxKeepsTheWindowOnTopInPlace();
     void theWindowGoesBeforeTheHandlers();
-    void closingFromTheWindowManagerTakesNothingMore();
+    void aConfirmationTheSocketTookJoinsTheListBeforeAClose();
     void otherChildrenAreWaitedForAsUsual();
     void followsTheInputTable_data();
     void followsTheInputTable();
@@ -669,25 +675,67 @@ void MainWindowTest::theWindowGoesBeforeTheHandlers() {
     QCOMPARE(seenAtTheEnd, tool);
 }
 
-// A hand-over answered "taken" goes in on a later turn of the event loop; a
-// close from the window manager in between leaves its sender told otherwise.
-void MainWindowTest::closingFromTheWindowManagerTakesNothingMore() {
-    frmDoredAviro& form = form_->form();
-    const HandOverTicket ticket = form.OfferHandOver({"/tmp/handed"});
-    QVERIFY(ticket != 0);
-    bool taken = true;
-    QTimer::singleShot(0, &window(), [&] {
-        taken = form.TakeHandOver(ticket);
-        form.HandOverArrived();
-    });
+// A later start speaking the hand-over by hand, so that the test says when it confirms: it
+// sends `paths` beside `lock` and reads the answer; once a byte comes on `pipes[0]` it confirms,
+// and writes 'T' on `pipes[1]` when the socket took the confirmation. Its exit status is 10 when
+// the copy said after that it kept them.
+pid_t StartManualSender(const std::string& lock, const Rows& paths, int pipes[2]) {
+    const std::string frame = posix::EncodeHandOver(paths);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    posix::HandOverSocketPath(lock).copy(address.sun_path, sizeof address.sun_path - 1);
+    int go[2], done[2];
+    if (pipe(go) != 0 || pipe(done) != 0) return -1;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        // Only calls a forked child of a threaded process may make.
+        const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        char byte = 0;
+        if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+            send(fd, frame.data(), frame.size(), MSG_NOSIGNAL) < 0 || recv(fd, &byte, 1, 0) != 1 ||
+            read(go[0], &byte, 1) != 1) {
+            _exit(1);
+        }
+        const char taken = send(fd, "C", 1, MSG_NOSIGNAL) == 1 ? 'T' : 'R';
+        if (write(done[1], &taken, 1) != 1) _exit(2);
+        _exit(recv(fd, &byte, 1, 0) == 1 && byte == 'K' ? 10 : 11);
+    }
+    close(go[0]);
+    close(done[1]);
+    pipes[0] = go[1];
+    pipes[1] = done[0];
+    return pid;
+}
+
+// A close from the window manager settles the hand-overs on the socket first: one whose
+// confirmation the socket took, still unread, joins the list before the window goes.
+void MainWindowTest::aConfirmationTheSocketTookJoinsTheListBeforeAClose() {
+    signal(SIGCHLD, SIG_DFL);
+    const std::string runtime = dir_->file("runtime");
+    QVERIFY(QDir().mkpath(QString::fromStdString(runtime)));
+    QFile::setPermissions(QString::fromStdString(runtime),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runtime));
+    qputenv("HOME", QByteArray::fromStdString(runtime));
+    qunsetenv("XDG_CACHE_HOME");
+    qputenv("DISPLAY", ":93");
+    QVERIFY(!posix::AnotherInstanceRuns());
+    form_->Show();
+    int pipes[2] = {-1, -1};
+    const pid_t sender = StartManualSender(posix::HeldInstanceLocks().back(), {"/tmp/h"}, pipes);
+    QTRY_COMPARE(form_->form().handOver().Held(), std::size_t{1});
+    // No event runs from here to the close: the confirmation waits unread.
+    char taken = 0;
+    QCOMPARE(write(pipes[0], "g", 1), 1);
+    QCOMPARE(read(pipes[1], &taken, 1), 1);
+    QCOMPARE(taken, 'T');
     QVERIFY(window().windowHandle()->close());
-    QTest::qWait(20);
-    QVERIFY(!taken);
-    QVERIFY(!form.Loaded());
-    QVERIFY(!window().isVisible());
-    QVERIFY(rows().empty());
-    QCOMPARE(form.OfferHandOver({"/tmp/later"}), HandOverTicket{0});
-    QVERIFY(system_->messages.empty());
+    QCOMPARE(rows(), Rows{"/tmp/h"});
+    int status = 0;
+    waitpid(sender, &status, 0);
+    close(pipes[0]);
+    close(pipes[1]);
+    QCOMPARE(WEXITSTATUS(status), 10);
 }
 
 // The program reaps the archivers it started, and nothing else: a child that

@@ -403,74 +403,114 @@ TEST_F(WindowTest, AlwaysOnTopKeepsPlaceAndSize) {
 // --- Hand-over from a later start -----------------------------------------------------------
 
 TEST(HandOverTest, PathsRoundTripAndMalformedDataIsRefusedWhole) {
-    const std::vector<std::wstring> paths = {L"C:\\a b\\\u65E5.txt", L"\\\\srv\\share\\x",
-                                             L"D:/x\xD800y", L"Z:\\"};
-    const std::wstring data = EncodeHandOver(paths);
-    EXPECT_EQ(DecodeHandOver(data.data(), data.size() * sizeof(wchar_t)), paths);
+    const std::string lone = Narrow(std::wstring(L"D:/x\xD800y"));
+    const HandOverData data{"12.3", {"C:\\a b\\日.txt", "\\\\srv\\share\\x", lone, "Z:\\"}};
+    const std::u16string units = EncodeHandOver(data);
+    const auto back = DecodeHandOver(units.data(), units.size() * 2);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->slot, data.slot);
+    EXPECT_EQ(back->paths, data.paths);
 
-    auto decode = [](const std::wstring& d) { return DecodeHandOver(d.data(), d.size() * 2); };
-    EXPECT_FALSE(decode(std::wstring(L"C:\\a", 4)));                 // no final NUL
-    EXPECT_FALSE(decode(std::wstring(L"C:\\a\0\0", 6)));             // an empty path
-    EXPECT_FALSE(decode(std::wstring(L"rel\\a\0", 6)));              // relative
-    EXPECT_FALSE(decode(std::wstring(L"C:a\0", 4)));                 // drive-relative
-    EXPECT_FALSE(DecodeHandOver(data.data(), data.size() * 2 - 1));  // half a character
+    auto decode = [](const std::u16string& d) { return DecodeHandOver(d.data(), d.size() * 2); };
+    const std::u16string slot(u"1.2\0", 4);
+    EXPECT_FALSE(decode(slot + u"C:\\a"));                         // no final NUL
+    EXPECT_FALSE(decode(slot + std::u16string(u"C:\\a\0\0", 6)));  // an empty path
+    EXPECT_FALSE(decode(slot + std::u16string(u"rel\\a\0", 6)));   // relative
+    EXPECT_FALSE(decode(slot + std::u16string(u"C:a\0", 4)));      // drive-relative
+    EXPECT_FALSE(decode(slot));                                    // no path
+    EXPECT_FALSE(decode(std::u16string(u"x.2\0C:\\a\0", 9)));      // no slot name
+    EXPECT_FALSE(decode(std::u16string(u"12\0C:\\a\0", 8)));
+    EXPECT_FALSE(DecodeHandOver(units.data(), units.size() * 2 - 1));  // half a unit
     EXPECT_FALSE(DecodeHandOver(nullptr, 0));
-    EXPECT_FALSE(DecodeHandOver(data.data(), kMaxHandOverBytes + 2));
-    std::wstring many;
-    for (int i = 0; i < 32768; ++i) many += std::wstring(L"C:\\x", 4) + L'\0';
+    EXPECT_FALSE(DecodeHandOver(units.data(), kMaxHandOverBytes + 2));
+    std::u16string many = slot;
+    for (int i = 0; i < 32768; ++i) many += std::u16string(u"C:\\x\0", 5);
     EXPECT_FALSE(decode(many));
 }
 
+// A later start's messages, sent from here as another process would.
+struct LaterStart {
+    explicit LaterStart(const std::vector<std::string>& paths)
+        : slot(HandOverSlot::Create()), data(EncodeHandOver({slot.name(), paths})) {}
+    LRESULT Offer(HWND window) {
+        COPYDATASTRUCT message{kHandOverTag, static_cast<DWORD>(data.size() * 2), data.data()};
+        const LRESULT answer =
+            SendMessageW(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&message));
+        ticket = answer > kHandOverHeld ? static_cast<ULONGLONG>(answer - kHandOverHeld) : 0;
+        return answer;
+    }
+    LRESULT Tell(HWND window) {
+        COPYDATASTRUCT confirm{kHandOverConfirmTag, sizeof ticket, &ticket};
+        return SendMessageW(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&confirm));
+    }
+    HandOverSlot slot;
+    std::u16string data;
+    ULONGLONG ticket = 0;
+};
+
+// The tick the form asked for: a timer message, once it is due.
+void PumpTimers() {
+    for (int i = 0; i < 10; ++i) {
+        Sleep(5);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    }
+}
+
 TEST_F(WindowTest, AHandOverWaitsUntilTheWindowIsShown) {
-    const std::wstring data = EncodeHandOver({L"C:\\\u65E5\\caf\u00E9.txt", L"D:\\b"});
-    COPYDATASTRUCT message{kHandOverTag, static_cast<DWORD>(data.size() * sizeof(wchar_t)),
-                           const_cast<wchar_t*>(data.data())};
-    auto send = [&] {
-        return SendMessageW(window(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&message));
-    };
-    EXPECT_EQ(send(), kHandOverNotReady);
+    LaterStart later({"C:\\\u65E5\\caf\u00E9.txt", "D:\\b"});
+    EXPECT_EQ(later.Offer(window()), kHandOverNotReady);
     EXPECT_EQ(form_.ListCount(), 0);
-    form_.window().ShowCentered(SW_SHOWNOACTIVATE);
-    const LRESULT held = send();
-    ASSERT_GT(held, kHandOverHeld);
-    // Kept only once the sender confirms; in again, the same ticket is not kept twice.
-    ULONGLONG ticket = static_cast<ULONGLONG>(held - kHandOverHeld);
-    COPYDATASTRUCT confirm{kHandOverConfirmTag, sizeof ticket, &ticket};
-    auto confirmed = [&] {
-        return SendMessageW(window(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&confirm));
-    };
-    EXPECT_EQ(confirmed(), kHandOverTaken);
-    EXPECT_EQ(confirmed(), kHandOverRefused);
-    EXPECT_EQ(form_.ListCount(), 0);  // not inside the sender's messages
-    Pump();
+    form_.Show(SW_SHOWNOACTIVATE);
+    ASSERT_GT(later.Offer(window()), kHandOverHeld);
+    // A message alone confirms nothing; the slot does.
+    EXPECT_EQ(later.Tell(window()), kHandOverRefused);
+    ASSERT_EQ(later.slot.Settle(HandOverSlot::kConfirmed), HandOverSlot::kOpen);
+    EXPECT_EQ(later.Tell(window()), kHandOverTaken);
+    EXPECT_EQ(later.Tell(window()), kHandOverRefused);  // once only
+    EXPECT_EQ(form_.ListCount(), 0);                    // not inside the sender's messages
+    PumpTimers();
     ASSERT_EQ(form_.ListCount(), 2);
     EXPECT_EQ(form_.ListText(1), "C:\\日\\café.txt");
 
-    COPYDATASTRUCT other{0x1234, message.cbData, message.lpData};
+    // A sender that gave up before its message was read holds nothing.
+    LaterStart gaveUp({"C:\\late.txt"});
+    gaveUp.slot.Settle(HandOverSlot::kWithdrawn);
+    EXPECT_EQ(gaveUp.Offer(window()), kHandOverRefused);
+    COPYDATASTRUCT other{0x1234, static_cast<DWORD>(later.data.size() * 2), later.data.data()};
     EXPECT_EQ(SendMessageW(window(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&other)),
               kHandOverRefused);
     EXPECT_EQ(form_.ListCount(), 2);
 }
 
-TEST_F(WindowTest, ClosedByTheSystemWhileAHandOverArrivesTheSenderIsToldSo) {
-    form_.window().ShowCentered(SW_SHOWNOACTIVATE);
-    const std::wstring data = EncodeHandOver({L"C:\\late.txt"});
-    COPYDATASTRUCT message{kHandOverTag, static_cast<DWORD>(data.size() * sizeof(wchar_t)),
-                           const_cast<wchar_t*>(data.data())};
-    auto send = [&] {
-        return SendMessageW(window(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&message));
+// Closed by the system with two senders held: the one that confirmed in its slot is in the list
+// before the window goes, the other finds its slot withdrawn when it tries.
+TEST(HandOverWindowTest, ClosedByTheSystemEveryHeldSenderLearnsWhatHappened) {
+    class Recording : public Win32Form {
+    public:
+        using Win32Form::Win32Form;
+        std::vector<std::string> added;
+        void ListInsertTop(const std::vector<std::string>& rows) override {
+            added.insert(added.begin(), rows.begin(), rows.end());
+            Win32Form::ListInsertTop(rows);
+        }
     };
-    // Room held for the sender, then the close box before it confirms.
-    const LRESULT held = send();
-    ASSERT_GT(held, kHandOverHeld);
-    SendMessageW(window(), WM_CLOSE, 0, 0);
-    EXPECT_EQ(window(), nullptr);
-    EXPECT_FALSE(form_.form().Loaded());
-    EXPECT_FALSE(form_.form().TakeHandOver(static_cast<HandOverTicket>(held - kHandOverHeld)));
-    Pump();
-    EXPECT_EQ(form_.ListCount(), 0);
+    Win32System system;
+    Recording form(GetModuleHandleW(nullptr), system);
+    ASSERT_TRUE(form.window().Create());
+    form.Show(SW_SHOWNOACTIVATE);
+    HWND window = form.window().handle();
+    LaterStart confirmed({"C:\\confirmed.txt"}), late({"C:\\late.txt"});
+    ASSERT_GT(confirmed.Offer(window), kHandOverHeld);
+    ASSERT_GT(late.Offer(window), kHandOverHeld);
+    ASSERT_EQ(confirmed.slot.Settle(HandOverSlot::kConfirmed), HandOverSlot::kOpen);
+    SendMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(form.window().handle(), nullptr);
+    EXPECT_EQ(form.added, std::vector<std::string>{"C:\\confirmed.txt"});
+    EXPECT_EQ(late.slot.Settle(HandOverSlot::kConfirmed), HandOverSlot::kWithdrawn);
+    EXPECT_EQ(form.form().handOver().Held(), 0u);
     // The form refuses what comes after, whoever asks.
-    EXPECT_EQ(form_.form().OfferHandOver({"C:\\later.txt"}), 0u);
+    EXPECT_EQ(form.form().handOver().Frame({"C:\\later.txt"}), 0u);
 }
 
 TEST_F(WindowTest, TheDesktopHearsOfEndedArchiversWithoutTheWindowChanging) {
