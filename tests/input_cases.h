@@ -22,10 +22,18 @@ enum class Act {
     Press,      // `key` (a key code) with `shift` held, the focus on `focus`
     Select,     // `row` selected in the list, -1 for none
     CloseBox,   // the title bar's close box
+    Offer,      // a later start hands `names` over
+    Confirm,    // the first later start told of room that has not confirmed yet confirms
 };
 
-// Run at once, or while the message that the step before opens is still open.
-enum class When { Now, InMessage };
+// Run once the events of the step before are done, while the message that it opens is still
+// open, or at once after it, before any of its events.
+enum class When { Now, InMessage, Together };
+
+// What a later start learns: to an offer, whether room is held; to its confirmation, whether
+// its paths are kept.
+inline const std::string kHeld = "held", kRefused = "refused", kKept = "kept",
+                         kNotKept = "not kept";
 
 struct Step {
     Act act;
@@ -44,12 +52,14 @@ struct InputCase {
     std::vector<std::string> messages = {};  // the prompts shown, in order
     std::vector<std::string> launched = {};  // in order
     bool open = true;                        // the window at the end
+    std::vector<std::string> answers = {};   // to later starts, in order
     friend void PrintTo(const InputCase& c, std::ostream* os) { *os << c.name; }
 };
 
-// Runs the case's steps through `perform`. Those for while a message is open wait in
-// `whileOpen`, which the driver's message box runs and clears; false when no message opened.
-inline bool RunSteps(const InputCase& c, const std::function<void(const Step&)>& perform,
+// Runs the case's steps through `perform`, told whether to let the step's events run after
+// it (not when the next step comes together with it). Those for while a message is open wait
+// in `whileOpen`, which the driver's message box runs and clears; false when no message opened.
+inline bool RunSteps(const InputCase& c, const std::function<void(const Step&, bool)>& perform,
                      std::function<void()>& whileOpen) {
     for (std::size_t i = 0; i < c.steps.size();) {
         const Step& now = c.steps[i++];
@@ -59,11 +69,11 @@ inline bool RunSteps(const InputCase& c, const std::function<void(const Step&)>&
         bool ran = later.empty();
         if (!ran) {
             whileOpen = [&] {
-                for (const Step& step : later) perform(step);
+                for (const Step& step : later) perform(step, true);
                 ran = true;
             };
         }
-        perform(now);
+        perform(now, i == c.steps.size() || c.steps[i].when != When::Together);
         whileOpen = nullptr;
         if (!ran) return false;
     }
@@ -89,9 +99,19 @@ inline Step Press(int key, int shift, Control focus, When when = When::Now) {
 }
 inline Step Select(int row) { return {Act::Select, {}, 0, 0, {}, row}; }
 inline Step CloseBox(When when = When::Now) { return {Act::CloseBox, {}, 0, 0, {}, -1, when}; }
+inline Step Offer(N names, When when = When::Now) {
+    return {Act::Offer, names, 0, 0, {}, -1, when};
+}
+inline Step Confirm(When when = When::Now) { return {Act::Confirm, {}, 0, 0, {}, -1, when}; }
+// More names than the list has room for beside any other.
+inline N Full() {
+    N names;
+    for (int i = 0; i < 32767; ++i) names.push_back("m" + std::to_string(i));
+    return names;
+}
 
 using namespace keycode;
-constexpr When kInMessage = When::InMessage;
+constexpr When kInMessage = When::InMessage, kTogether = When::Together;
 constexpr Control kCheck = Control::chkWinPos, kList = Control::lstFileList,
                   kExec = Control::cmdExec, kClose = Control::cmdClose;
 const std::string kWait = text::kPleaseWait, kSelect = text::kSelectToDelete,
@@ -140,6 +160,42 @@ inline const std::vector<InputCase> kInputCases = {
      {},
      {kWait},
      {"a"}},
+    {"a hand-over with room is held, and once confirmed joins at the top as a drop does",
+     {Drop({"a"}), Offer({"h", "i"}), Confirm()},
+     {"i", "h", "a"},
+     {},
+     {},
+     true,
+     {kHeld, kKept}},
+    {"a hand-over the list has no room for is refused, the room held for another counted",
+     {Offer({"h"}), Offer(Full()), Confirm()},
+     {"h"},
+     {},
+     {},
+     true,
+     {kHeld, kRefused, kKept}},
+    {"a hand-over while a message is open is held through F4 and joins when it closes",
+     {Drop({"a"}), Press(kF1, 0, kExec), Offer({"h"}, kInMessage), Press(kF4, 0, kExec, kInMessage),
+      Confirm(kInMessage)},
+     {"h"},
+     {kWait},
+     {"a"},
+     true,
+     {kHeld, kKept}},
+    {"a confirmation that F4 comes together with joins the list before the window goes",
+     {Offer({"h"}), Confirm(), Press(kF4, 0, kExec, kTogether)},
+     {"h"},
+     {},
+     {},
+     false,
+     {kHeld, kKept}},
+    {"the close box while a hand-over is held gives its room back: its confirmation is too late",
+     {Offer({"h"}), CloseBox(), Confirm()},
+     {},
+     {},
+     {},
+     false,
+     {kHeld, kNotKept}},
 };
 
 }  // namespace cases

@@ -24,8 +24,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <thread>
 #include <utility>
@@ -648,7 +650,7 @@ protected:
 
     void SetUp() override {
         ASSERT_TRUE(form_.window().Create());
-        form_.window().ShowCentered(SW_SHOW);
+        form_.Show(SW_SHOW);
         Pump();
     }
     static std::wstring PathOf(const std::string& name) {
@@ -664,7 +666,26 @@ protected:
         SetClipboardData(format, data);
         CloseClipboard();
     }
-    void Perform(const testing::Step& step) {
+    // A later start's offer, as from another process.
+    void Offer(const std::vector<std::wstring>& paths) {
+        std::vector<std::string> utf8;
+        for (const std::wstring& path : paths) utf8.push_back(Narrow(path));
+        auto sender = std::make_unique<LaterStart>(utf8);
+        const bool held = sender->Offer(form_.window().handle()) > kHandOverHeld;
+        answers_.push_back(held ? testing::kHeld : testing::kRefused);
+        if (held) held_.push_back(std::move(sender));
+    }
+    // The slot decides; the message that tells the window to look only informs, and comes
+    // with the next events.
+    void Confirm() {
+        ASSERT_FALSE(held_.empty());
+        const bool kept =
+            held_.front()->slot.Settle(HandOverSlot::kConfirmed) == HandOverSlot::kOpen;
+        answers_.push_back(kept ? testing::kKept : testing::kNotKept);
+        telling_.push_back(std::move(held_.front()));
+        held_.pop_front();
+    }
+    void Perform(const testing::Step& step, bool settle) {
         using testing::Act;
         std::vector<std::wstring> paths;
         for (const std::string& name : step.names) paths.push_back(PathOf(name));
@@ -707,17 +728,34 @@ protected:
             case Act::CloseBox:
                 PostMessageW(form_.window().handle(), WM_CLOSE, 0, 0);
                 break;
+            case Act::Offer:
+                Offer(paths);
+                break;
+            case Act::Confirm:
+                Confirm();
+                break;
         }
+        if (!settle) return;
         Pump();
+        if (telling_.empty()) return;
+        for (const auto& sender : telling_) sender->Tell(form_.window().handle());
+        telling_.clear();
+        // What is kept joins with the tick the form asks for.
+        PumpTimers();
     }
     Noting system_;
     Win32Form form_{GetModuleHandleW(nullptr), system_};
+    // Later starts: told of room and not confirmed yet, confirmed and still to tell the window,
+    // and what they learnt.
+    std::deque<std::unique_ptr<LaterStart>> held_, telling_;
+    std::vector<std::string> answers_;
 };
 
 TEST_P(InputConformanceTest, FollowsTheOneTable) {
     const testing::InputCase& c = GetParam();
     ASSERT_TRUE(RunSteps(
-        c, [this](const testing::Step& step) { Perform(step); }, system_.whileOpen))
+        c, [this](const testing::Step& step, bool settle) { Perform(step, settle); },
+        system_.whileOpen))
         << "no message opened for what was to happen while one is open";
     std::vector<std::string> rows;
     for (int row = 0; row < form_.ListCount(); ++row) rows.push_back(form_.ListText(row));
@@ -725,6 +763,7 @@ TEST_P(InputConformanceTest, FollowsTheOneTable) {
     EXPECT_EQ(system_.messages, c.messages);
     EXPECT_EQ(testing::NamesOf(system_.launched), c.launched);
     EXPECT_EQ(form_.form().Loaded() && form_.window().handle() != nullptr, c.open);
+    EXPECT_EQ(answers_, c.answers);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, InputConformanceTest, ::testing::ValuesIn(testing::kInputCases),
