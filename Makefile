@@ -88,6 +88,7 @@ fuzz:
 	@echo "run: build-fuzz/fuzz/ini_fuzz -max_total_time=600 fuzz/corpus-run fuzz/corpus"
 	@echo "     build-fuzz/fuzz/hand_over_fuzz -max_total_time=600 fuzz/hand_over-run fuzz/hand_over_corpus"
 	@echo "     build-fuzz/fuzz/names_fuzz -max_total_time=600 fuzz/names-corpus-run fuzz/names-corpus"
+	@echo "     build-fuzz/fuzz/uri_list_fuzz -max_total_time=600 fuzz/uri_list_corpus-run fuzz/uri_list_corpus"
 
 clean:
 	rm -rf build build-test build-asan build-bench build-fuzz build-win64 build-win32 build-deb

@@ -46,7 +46,8 @@ public:
     std::function<float(float)> listHeightReadBack;
     CheckState checkState = CheckState::Unchecked;
     HandOverResult handOverResult = HandOverResult::NoAnswer;
-    long long clockStep = 0;  // how far the clock moves at each reading
+    long long clockStep = 0;               // how far the clock moves at each reading
+    std::vector<std::string> copiedFiles;  // what CopiedFiles finds on the clipboard
 
     // What the fake saw.
     std::vector<std::string> log;  // every call that changes or shows something, in order
@@ -102,6 +103,7 @@ public:
     void ListSelect(int row) override;
     void ListInsertTop(const std::vector<std::string>& newRows) override;
     void ListRemove(int first, int count) override;
+    std::vector<std::string> CopiedFiles() override { return copiedFiles; }
     void ShowProgress(int done, int total) override;
     void HideProgress() override { log.push_back("HideProgress"); }
     void PumpEvents() override;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/frmDoredAviro.h"
+#include "core/paths.h"
 #include "fake_platform.h"
 
 namespace doredaviro {
@@ -474,6 +475,31 @@ TEST_F(WindowTest, FunctionKeysWorkTheButtons) {
     form_.Form_KeyDown(Key::F4);
     EXPECT_EQ(fake_.unloads, 1);
     EXPECT_FALSE(form_.Loaded());
+}
+
+// Every front end asks this one rule, so no two can read a key differently.
+TEST(KeyOfTest, ShiftStatesChangeOnlyThePasteKeys) {
+    using namespace keycode;
+    const int all = kShift | kCtrl | kAlt;
+    for (int shift = 0; shift <= all; ++shift) {
+        EXPECT_EQ(KeyOf(kF1, shift), Key::F1) << shift;
+        EXPECT_EQ(KeyOf(kF4, shift), Key::F4) << shift;
+        EXPECT_EQ(KeyOf(kDelete, shift), Key::Delete) << shift;
+        EXPECT_EQ(KeyOf(kV, shift), shift == kCtrl ? Key::Paste : Key::Other) << shift;
+        EXPECT_EQ(KeyOf(kInsert, shift), shift == kShift ? Key::Paste : Key::Other) << shift;
+        EXPECT_EQ(KeyOf('A', shift), Key::Other) << shift;
+    }
+}
+
+TEST(ShownPathTest, OneLineOfValidUtf8WithThePathUnchangedOtherwise) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"/tmp/日本語/a b.txt", "/tmp/日本語/a b.txt"},
+        {"/a\nb\rc\td", "/a↵b↵c→d"},
+        {std::string("/x\0\x01\x1f\x7f", 6), "/x\uFFFD\uFFFD\uFFFD\uFFFD"},
+        {"/bad-\xff\xc3", "/bad-\uFFFD\uFFFD"},
+        {"C:\\x\xED\xA0\x80y", "C:\\x\uFFFDy"},  // a lone surrogate, as Windows names keep it
+    };
+    for (const auto& [path, shown] : cases) EXPECT_EQ(ShownPath(path), shown) << path;
 }
 
 TEST_F(WindowTest, AlwaysOnTopFollowsTheCheckBox) {

@@ -5,19 +5,8 @@
 #include "layout.h"
 #include "paths.h"
 #include "texts.h"
-#include "utf.h"
 
 namespace doredaviro {
-
-const ControlDef kControls[7] = {
-    {Control::chkWinPos, text::kChkWinPos, 150, 135, 2130, 180, 0},
-    {Control::lblMsg, text::kLblMsg, 165, 465, 5310, 180, 6},
-    {Control::lstFileList, "", 100, 735, 7875, 2220, 1},
-    {Control::lblF1, text::kLblF1, 2385, 3135, 1350, 180, 4},
-    {Control::lblF4, text::kLblF4, 4365, 3135, 1350, 180, 5},
-    {Control::cmdExec, text::kCmdExec, 2392, 3330, 1350, 500, 2},
-    {Control::cmdClose, text::kCmdClose, 4372, 3330, 1350, 500, 3},
-};
 
 // Marks the window busy for as long as one command or message runs.
 class frmDoredAviro::BusyScope {
@@ -126,11 +115,34 @@ void frmDoredAviro::DropHandOver(HandOverTicket ticket) {
 
 void frmDoredAviro::Form_Resize() { ResizeLayout(view_); }
 
+Key KeyOf(int keyCode, int shift) {
+    const int held = shift & (kShift | kCtrl | kAlt);
+    switch (keyCode) {
+        case keycode::kDelete:
+            return Key::Delete;
+        case keycode::kF1:
+            return Key::F1;
+        case keycode::kF4:
+            return Key::F4;
+        // As every Windows program pastes, and nothing else: Alt with Ctrl is AltGr, which types.
+        case keycode::kV:
+            return held == kCtrl ? Key::Paste : Key::Other;
+        case keycode::kInsert:
+            return held == kShift ? Key::Paste : Key::Other;
+        default:
+            return Key::Other;
+    }
+}
+
 void frmDoredAviro::Form_KeyDown(Key key) {
     if (key == Key::F1) {
         Execute();
     } else if (key == Key::F4) {
         Close();
+    } else if (key == Key::Paste) {
+        // Read now, as the user saw it; it then goes the way a drop goes.
+        const std::vector<std::string> paths = view_.CopiedFiles();
+        if (!paths.empty()) lstFileList_OLEDragDrop(paths);
     }
 }
 
@@ -223,7 +235,7 @@ void frmDoredAviro::ArchiverEnded(long long process, bool succeeded) {
     ++run_.ended;
     if (!succeeded) {
         ++run_.failed;
-        if (run_.firstFailed.size() < 2) run_.firstFailed.push_back(utf::Displayable(it->second));
+        if (run_.firstFailed.size() < 2) run_.firstFailed.push_back(ShownPath(it->second));
     }
     running_.erase(it);
     if (!running_.empty()) {

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "controls.h"
 #include "hand_over.h"
 #include "modDoredAviro.h"
 #include "platform.h"
@@ -25,16 +26,9 @@ constexpr long long kProgressDelayMs = 500;
 constexpr long long kTaskbarIntervalMs = 250;
 constexpr long long kNoticeAfterMs = 3000;
 
-// Geometry of a control as created, in twips.
-struct ControlDef {
-    Control control;
-    const char* caption;
-    float left, top, width, height;
-    int tabIndex;
-};
-extern const ControlDef kControls[7];
-constexpr float kClientWidth = 8115.0f;
-constexpr float kClientHeight = 3960.0f;
+// What a key means to the window, from the key code (those of Windows' virtual keys) and
+// the Shift, Ctrl and Alt held with it (kShift, kCtrl, kAlt). Every front end asks this.
+Key KeyOf(int keyCode, int shift);
 
 // The main window's event handlers, and every rule the window follows. A front
 // end turns its events into these calls; everything visible happens through
@@ -61,7 +55,8 @@ public:
     HandOver& handOver() { return handOver_; }
 
     void Form_Resize();
-    // Seen before the control that has the focus, which gets the key after.
+    // Seen before the control that has the focus, which gets the key after. A paste puts
+    // files copied in a file manager in as a drop of them; other text there is passed over.
     void Form_KeyDown(Key key);
     // The window is asked to close by other means than its own commands: the
     // title bar, the window manager, the system. False keeps it open.

@@ -1,5 +1,7 @@
 #include "paths.h"
 
+#include "utf.h"
+
 namespace doredaviro {
 
 namespace {
@@ -35,6 +37,32 @@ std::string AbsolutePath(const std::string& path, const std::string& folder, cha
     if (IsSlash(path[0], separator)) return WindowsRoot(folder) + path;  // \x
     if (drive) return path.substr(0, 2) + separator + path.substr(2);    // C:x
     return folder + separator + path;
+}
+
+std::string ShownPath(std::string_view path) {
+    std::string out;
+    out.reserve(path.size());
+    char32_t cp = 0;
+    for (std::size_t i = 0; i < path.size();) {
+        const std::size_t n = utf::Decode(path, i, &cp, true);
+        if (n == 0) {
+            cp = 0xFFFD;
+            i += 1;
+        } else {
+            i += n;
+        }
+        // Marks the fonts that draw the list carry (the control-picture symbols are in none of
+        // Debian's usual ones).
+        if (cp == '\n' || cp == '\r') {
+            cp = 0x21B5;
+        } else if (cp == '\t') {
+            cp = 0x2192;
+        } else if (cp < 0x20 || cp == 0x7F || (cp >= 0xD800 && cp <= 0xDFFF)) {
+            cp = 0xFFFD;
+        }
+        utf::Append(out, cp);
+    }
+    return out;
 }
 
 }  // namespace doredaviro

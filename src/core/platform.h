@@ -8,9 +8,21 @@ namespace doredaviro {
 // The icon of a message box; the box always has an OK button only.
 enum class MessageStyle { Critical = 16, Exclamation = 48, Information = 64 };
 
-// The keys the window reacts to; every other key is Other. Shift, Ctrl and Alt
-// do not change which key it is.
-enum class Key { Other, Delete, F1, F4 };
+// The keys the window reacts to, as KeyOf names them; every other key is Other.
+enum class Key { Other, Delete, F1, F4, Paste };
+
+// The codes of the keys that matter, those of Windows' virtual keys, and the shift state's
+// bits: what a front end gives KeyOf.
+namespace keycode {
+constexpr int kInsert = 45;
+constexpr int kDelete = 46;
+constexpr int kV = 86;
+constexpr int kF1 = 112;
+constexpr int kF4 = 115;
+}  // namespace keycode
+constexpr int kShift = 1;
+constexpr int kCtrl = 2;
+constexpr int kAlt = 4;
 
 enum class CheckState { Unchecked = 0, Checked = 1, Grayed = 2 };
 
@@ -88,9 +100,13 @@ public:
     virtual std::string ListText(int row) = 0;
     // Selects `row` and scrolls it into view; -1 selects nothing.
     virtual void ListSelect(int row) = 0;
-    // Puts `rows` above row 0 in one go, rows[0] ending up on top.
+    // Puts `rows` above row 0 in one go, rows[0] ending up on top. Each is kept as it is and
+    // shown as ShownPath renders it.
     virtual void ListInsertTop(const std::vector<std::string>& rows) = 0;
     virtual void ListRemove(int first, int count) = 0;
+    // The paths of files copied in a file manager, now on the clipboard, in its order; none
+    // when it holds anything else, plain text included.
+    virtual std::vector<std::string> CopiedFiles() = 0;
 
     // The progress bar in place of the instruction; hidden again by HideProgress.
     virtual void ShowProgress(int done, int total) = 0;

@@ -46,23 +46,6 @@ bool IsValid(std::string_view s) {
     return true;
 }
 
-std::string Displayable(std::string_view s) {
-    std::string out;
-    out.reserve(s.size());
-    char32_t cp;
-    for (std::size_t i = 0; i < s.size();) {
-        const std::size_t n = Decode(s, i, &cp);
-        if (n == 0) {
-            Append(out, 0xFFFD);
-            ++i;
-        } else {
-            out.append(s, i, n);
-            i += n;
-        }
-    }
-    return out;
-}
-
 void Append(std::string& out, char32_t cp) {
     if (cp < 0x80) {
         out.push_back(static_cast<char>(cp));

@@ -19,9 +19,6 @@ std::size_t Decode(std::string_view s, std::size_t i, char32_t* cp, bool allowSu
 bool IsValid(std::string_view s);
 void Append(std::string& out, char32_t cp);
 
-// `s` as valid UTF-8 for showing: each byte that is no UTF-8 becomes U+FFFD.
-std::string Displayable(std::string_view s);
-
 std::string FromUtf16(std::u16string_view units, LoneSurrogate lone);
 // The inverse of FromUtf16 with Keep; bytes that are no UTF-8 at all become U+FFFD each.
 std::u16string ToUtf16(std::string_view text);

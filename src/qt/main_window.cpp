@@ -18,6 +18,7 @@
 #include "core/frmDoredAviro.h"
 #include "core/texts.h"
 #include "qt/assistive.h"
+#include "qt/copied_files.h"
 #include "qt/paint_threads.h"
 #include "qt/qt_system.h"
 #include "qt/twips.h"
@@ -28,39 +29,48 @@ namespace {
 
 constexpr char kUriList[] = "text/uri-list";
 
-QFont GothicFont(bool bold) {
+QFont GothicFont(int weight) {
     QFont font;
-    // The Windows face first; then Japanese gothics that Debian ships.
-    font.setFamilies({QString::fromUtf8("ＭＳ ゴシック"), QStringLiteral("IPAGothic"),
+    // The face the window names first; then Japanese gothics that Debian ships. Qt picks the
+    // script's glyphs itself, so the character set has nothing to set here.
+    font.setFamilies({QString::fromUtf8(kFontFace), QStringLiteral("IPAGothic"),
                       QStringLiteral("IPAexGothic"), QStringLiteral("VL Gothic"),
                       QStringLiteral("TakaoGothic"), QStringLiteral("Noto Sans CJK JP")});
-    font.setPointSize(9);
-    font.setWeight(bold ? QFont::Bold : QFont::Normal);
+    font.setPointSize(kFontPoints);
+    font.setWeight(static_cast<QFont::Weight>(weight));
     return font;
 }
 
-void Paint(QWidget* widget, const QColor& colour) {
+void Paint(QWidget* widget, Rgb colour) {
     QPalette palette = widget->palette();
     // Buttons, the check box among them, fill with the Button role.
-    palette.setColor(widget->backgroundRole(), colour);
+    palette.setColor(widget->backgroundRole(), QColor(colour.r, colour.g, colour.b));
     widget->setPalette(palette);
     widget->setAutoFillBackground(true);
 }
 
-}  // namespace
-
-Key KeyOf(int qtKey) {
-    switch (qtKey) {
-        case Qt::Key_Delete:
-            return Key::Delete;
-        case Qt::Key_F1:
-            return Key::F1;
-        case Qt::Key_F4:
-            return Key::F4;
-        default:
-            return Key::Other;
+// The key code Windows gives the same key (letters and digits are their characters in both),
+// and the shift state, for the window's one rule.
+Key KeyOf(const QKeyEvent& event) {
+    const int key = event.key();
+    int code = 0;
+    if ((key >= Qt::Key_0 && key <= Qt::Key_9) || (key >= Qt::Key_A && key <= Qt::Key_Z)) {
+        code = key;
+    } else if (key >= Qt::Key_F1 && key <= Qt::Key_F24) {
+        code = keycode::kF1 + (key - Qt::Key_F1);
+    } else if (key == Qt::Key_Delete) {
+        code = keycode::kDelete;
+    } else if (key == Qt::Key_Insert) {
+        code = keycode::kInsert;
     }
+    const Qt::KeyboardModifiers held = event.modifiers();
+    const int shift = (held.testFlag(Qt::ShiftModifier) ? kShift : 0) |
+                      (held.testFlag(Qt::ControlModifier) ? kCtrl : 0) |
+                      (held.testFlag(Qt::AltModifier) ? kAlt : 0);
+    return doredaviro::KeyOf(code, shift);
 }
+
+}  // namespace
 
 QueueView::QueueView(frmDoredAviro& form, QWidget* parent) : QListView(parent), form_(form) {
     setAcceptDrops(true);
@@ -95,7 +105,7 @@ void QueueView::dropEvent(QDropEvent* event) {
         return;
     }
     // Decoded as a paste is, so that both give the same bytes.
-    std::vector<std::string> paths = CopiedPaths(event->mimeData());
+    std::vector<std::string> paths = CopiedFiles(event->mimeData());
     event->acceptProposedAction();
     // Let the drag source finish before any message box can open.
     QTimer::singleShot(0, this,
@@ -103,63 +113,73 @@ void QueueView::dropEvent(QDropEvent* event) {
 }
 
 void QueueView::keyPressEvent(QKeyEvent* event) {
-    form_.lstFileList_KeyDown(KeyOf(event->key()));
+    form_.lstFileList_KeyDown(KeyOf(*event));
     QListView::keyPressEvent(event);
 }
 
-MainWindow::MainWindow(frmDoredAviro& form)
-    : form_(form),
-      chkWinPos_(new QCheckBox(QString::fromUtf8(text::kChkWinPos), this)),
-      lblMsg_(new QLabel(QString::fromUtf8(text::kLblMsg), this)),
-      list_(new QueueView(form, this)),
-      lblF1_(new QLabel(QString::fromUtf8(text::kLblF1), this)),
-      lblF4_(new QLabel(QString::fromUtf8(text::kLblF4), this)),
-      cmdExec_(new QPushButton(QString::fromUtf8(text::kCmdExec), this)),
-      cmdClose_(new QPushButton(QString::fromUtf8(text::kCmdClose), this)),
-      progress_(new QProgressBar(this)) {
+MainWindow::MainWindow(frmDoredAviro& form) : form_(form) {
     // Before anything is announced: an announcement fixes the window's role.
     AnnounceAsFrame(this);
     setWindowTitle(QString::fromUtf8(text::kCaption));
-    setFont(GothicFont(false));
-    const QColor background(192, 192, 255);
-    Paint(this, background);
-    Paint(chkWinPos_, background);
+    setFont(GothicFont(kNormalWeight));
+    Paint(this, kFormColour);
 
-    list_->setModel(&model_);
-    for (QLabel* cap : {lblF1_, lblF4_}) {
-        cap->setFont(GothicFont(true));
-        cap->setAlignment(Qt::AlignCenter);
-        Paint(cap, QColor(192, 255, 255));
-    }
-    for (QPushButton* button : {cmdExec_, cmdClose_}) {
-        button->setFont(GothicFont(true));
-        button->setAutoDefault(false);
-        button->setDefault(false);
-    }
     for (const ControlDef& def : kControls) {
-        control(def.control)
-            ->setGeometry(ToPixels(def.left), ToPixels(def.top), ToPixels(def.width),
-                          ToPixels(def.height));
+        const QString caption = QString::fromUtf8(def.caption);
+        QWidget* widget = nullptr;
+        switch (def.kind) {
+            case ControlKind::CheckBox:
+                widget = new QCheckBox(caption, this);
+                break;
+            case ControlKind::Label: {
+                auto* label = new QLabel(caption, this);
+                if (def.centred) label->setAlignment(Qt::AlignCenter);
+                widget = label;
+                break;
+            }
+            case ControlKind::ListBox:
+                widget = list_ = new QueueView(form, this);
+                list_->setModel(&model_);
+                break;
+            case ControlKind::CommandButton: {
+                auto* button = new QPushButton(caption, this);
+                button->setAutoDefault(false);
+                button->setDefault(false);
+                widget = button;
+                break;
+            }
+        }
+        controls_[static_cast<std::size_t>(def.control)] = widget;
+        if (def.bold) widget->setFont(GothicFont(kBoldWeight));
+        if (def.background == Background::Own) Paint(widget, def.colour);
+        widget->setGeometry(ToPixels(def.left), ToPixels(def.top), ToPixels(def.width),
+                            ToPixels(def.height));
+        if (def.sizesToText) widget->adjustSize();
     }
-    lblMsg_->adjustSize();  // sizes itself to its text
 
-    progress_->setGeometry(lblMsg_->geometry().adjusted(0, 0, 0, 2));
+    progress_ = new QProgressBar(this);
+    progress_->setGeometry(
+        control(kProgressInPlaceOf)->geometry().adjusted(0, 0, 0, ToPixels(kProgressExtraHeight)));
     progress_->setTextVisible(true);
     progress_->hide();
 
     // Named for assistive technology: the list by the label above it.
-    lblMsg_->setBuddy(list_);
-    list_->setAccessibleName(lblMsg_->text());
+    auto* instruction = static_cast<QLabel*>(control(Control::lblMsg));
+    instruction->setBuddy(list_);
+    list_->setAccessibleName(instruction->text());
     progress_->setAccessibleName(QString::fromUtf8(text::kProgressName));
 
-    setTabOrder(chkWinPos_, list_);
-    setTabOrder(list_, cmdExec_);
-    setTabOrder(cmdExec_, cmdClose_);
-    chkWinPos_->setFocus();
+    const std::vector<Control> order = TabOrder();
+    for (std::size_t i = 1; i < order.size(); ++i) {
+        setTabOrder(control(order[i - 1]), control(order[i]));
+    }
+    control(order.front())->setFocus();
 
-    connect(cmdExec_, &QPushButton::clicked, this, [this] { form_.cmdExec_Click(); });
-    connect(cmdClose_, &QPushButton::clicked, this, [this] { form_.cmdClose_Click(); });
-    connect(chkWinPos_, &QCheckBox::clicked, this, [this] { form_.chkWinPos_Click(); });
+    connect(static_cast<QPushButton*>(control(Control::cmdExec)), &QPushButton::clicked, this,
+            [this] { form_.cmdExec_Click(); });
+    connect(static_cast<QPushButton*>(control(Control::cmdClose)), &QPushButton::clicked, this,
+            [this] { form_.cmdClose_Click(); });
+    connect(&winPos(), &QCheckBox::clicked, this, [this] { form_.chkWinPos_Click(); });
 
     resize(ToPixels(kClientWidth), ToPixels(kClientHeight));
     qApp->installEventFilter(this);
@@ -167,25 +187,7 @@ MainWindow::MainWindow(frmDoredAviro& form)
 
 MainWindow::~MainWindow() { qApp->removeEventFilter(this); }
 
-QWidget* MainWindow::control(Control c) const {
-    switch (c) {
-        case Control::chkWinPos:
-            return chkWinPos_;
-        case Control::lblMsg:
-            return lblMsg_;
-        case Control::lstFileList:
-            return list_;
-        case Control::lblF1:
-            return lblF1_;
-        case Control::lblF4:
-            return lblF4_;
-        case Control::cmdExec:
-            return cmdExec_;
-        case Control::cmdClose:
-            return cmdClose_;
-    }
-    return nullptr;
-}
+QCheckBox& MainWindow::winPos() { return *static_cast<QCheckBox*>(control(Control::chkWinPos)); }
 
 void MainWindow::showCentered() {
     if (const QScreen* screen = this->screen()) {
@@ -208,14 +210,14 @@ void MainWindow::showProgress(int done, int total) {
     progress_->setRange(0, total);
     progress_->setValue(done);
     if (progress_->isHidden()) {
-        lblMsg_->hide();
+        control(kProgressInPlaceOf)->hide();
         progress_->show();
     }
 }
 
 void MainWindow::hideProgress() {
     progress_->hide();
-    lblMsg_->show();
+    control(kProgressInPlaceOf)->show();
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -227,16 +229,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
         // empty while a message box the key opened is closing, which would
         // make the window itself look like a first stop.
         QWidget* first = focusWidget() ? focusWidget() : this;
-        if (watched == first) {
-            auto* key = static_cast<QKeyEvent*>(event);
-            // Files copied in a file manager go in as one drop; other text is ignored.
-            if (IsPasteKey(*key)) {
-                const std::vector<std::string> paths = CopiedPathsOnClipboard();
-                if (!paths.empty()) form_.lstFileList_OLEDragDrop(paths);
-                return true;
-            }
-            form_.Form_KeyDown(KeyOf(key->key()));
-        }
+        if (watched == first) form_.Form_KeyDown(KeyOf(*static_cast<QKeyEvent*>(event)));
     }
     return QWidget::eventFilter(watched, event);
 }

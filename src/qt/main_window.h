@@ -2,23 +2,20 @@
 
 #include <QListView>
 #include <QWidget>
+#include <cstddef>
 
+#include "core/controls.h"
 #include "core/platform.h"
 #include "qt/queue_model.h"
 
 class QCheckBox;
-class QLabel;
 class QProgressBar;
-class QPushButton;
 
 namespace doredaviro {
 class frmDoredAviro;
 }
 
 namespace doredaviro::qt {
-
-// The key a Qt key code stands for, whatever the modifiers held with it.
-Key KeyOf(int qtKey);
 
 // The queue's list: takes file drops and reports its key presses.
 class QueueView : public QListView {
@@ -44,10 +41,10 @@ public:
     explicit MainWindow(frmDoredAviro& form);
     ~MainWindow() override;
 
-    QWidget* control(Control c) const;
+    QWidget* control(Control c) const { return controls_[static_cast<std::size_t>(c)]; }
     QueueModel& model() { return model_; }
     QueueView& list() { return *list_; }
-    QCheckBox& winPos() { return *chkWinPos_; }
+    QCheckBox& winPos();
 
     void showCentered();
     // Closes the window once the handlers have decided to.
@@ -65,14 +62,9 @@ protected:
 private:
     frmDoredAviro& form_;
     QueueModel model_;
-    QCheckBox* chkWinPos_;
-    QLabel* lblMsg_;
-    QueueView* list_;
-    QLabel* lblF1_;
-    QLabel* lblF4_;
-    QPushButton* cmdExec_;
-    QPushButton* cmdClose_;
-    QProgressBar* progress_;
+    QWidget* controls_[7] = {};
+    QueueView* list_ = nullptr;
+    QProgressBar* progress_ = nullptr;
     bool painted_ = false;
     bool closingForGood_ = false;
 };

@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "posix/instance_lock.h"
+#include "qt/copied_files.h"
 #include "qt/desktop_notices.h"
 #include "qt/hand_over_server.h"
 #include "qt/main_window.h"
@@ -143,6 +144,8 @@ void QtForm::ListInsertTop(const std::vector<std::string>& rows) {
 }
 
 void QtForm::ListRemove(int first, int count) { window_->model().remove(first, count); }
+
+std::vector<std::string> QtForm::CopiedFiles() { return CopiedFilesOnClipboard(); }
 
 void QtForm::ShowProgress(int done, int total) { window_->showProgress(done, total); }
 

@@ -45,6 +45,7 @@ public:
     void ListSelect(int row) override;
     void ListInsertTop(const std::vector<std::string>& rows) override;
     void ListRemove(int first, int count) override;
+    std::vector<std::string> CopiedFiles() override;
     void ShowProgress(int done, int total) override;
     void HideProgress() override;
     void PumpEvents() override;

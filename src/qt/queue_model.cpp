@@ -1,5 +1,7 @@
 #include "qt/queue_model.h"
 
+#include "core/paths.h"
+
 namespace doredaviro::qt {
 
 int QueueModel::rowCount(const QModelIndex& parent) const {
@@ -9,7 +11,7 @@ int QueueModel::rowCount(const QModelIndex& parent) const {
 QVariant QueueModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rowCount()) return {};
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
-        return displayText(rows_[static_cast<std::size_t>(index.row())]);
+        return QString::fromStdString(ShownPath(rows_[static_cast<std::size_t>(index.row())]));
     }
     return {};
 }
@@ -26,22 +28,6 @@ void QueueModel::remove(int first, int count) {
     beginRemoveRows(QModelIndex(), first, first + count - 1);
     rows_.erase(rows_.begin() + first, rows_.begin() + first + count);
     endRemoveRows();
-}
-
-QString QueueModel::displayText(const std::string& path) {
-    QString text = QString::fromUtf8(path.data(), static_cast<qsizetype>(path.size()));
-    // Marks the fonts that draw the list carry (the control-picture symbols are
-    // in none of Debian's usual ones).
-    for (QChar& c : text) {
-        if (c == QLatin1Char('\n') || c == QLatin1Char('\r')) {
-            c = QChar(0x21B5);  // ↵
-        } else if (c == QLatin1Char('\t')) {
-            c = QChar(0x2192);  // →
-        } else if (c.unicode() < 0x20 || c.unicode() == 0x7F) {
-            c = QChar::ReplacementCharacter;
-        }
-    }
-    return text;
 }
 
 }  // namespace doredaviro::qt

@@ -6,8 +6,8 @@
 
 namespace doredaviro::qt {
 
-// The queue's rows: each keeps the path's bytes exactly as dropped; only what
-// is shown is decoded.
+// The queue's rows: each keeps the path's bytes exactly as dropped, and shows
+// as ShownPath renders it.
 class QueueModel : public QAbstractListModel {
     Q_OBJECT
 public:
@@ -19,10 +19,6 @@ public:
     const std::string& path(int row) const { return rows_.at(static_cast<std::size_t>(row)); }
     void insertTop(const std::vector<std::string>& rows);
     void remove(int first, int count);
-
-    // A readable rendering of a path's bytes: invalid UTF-8 and control
-    // characters show as visible marks, so each row stays one line.
-    static QString displayText(const std::string& path);
 
 private:
     std::vector<std::string> rows_;

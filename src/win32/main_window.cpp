@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "core/controls.h"
 #include "core/frmDoredAviro.h"
 #include "core/texts.h"
 #include "win32/accessible.h"
@@ -27,11 +28,10 @@ constexpr int kFirstControlId = 100;  // clear of IDOK and IDCANCEL
 constexpr UINT_PTR kTickTimer = 2;
 constexpr WORD kIconId = 1;
 constexpr DWORD kWindowStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
-const COLORREF kFormColour = RGB(192, 192, 255);
-const COLORREF kKeyCapColour = RGB(192, 255, 255);
-constexpr wchar_t kFontFace[] = L"\uFF2D\uFF33 \u30B4\u30B7\u30C3\u30AF";  // ＭＳ ゴシック
 
 std::size_t Index(Control c) { return static_cast<std::size_t>(c); }
+
+COLORREF ColourOf(Rgb c) { return RGB(c.r, c.g, c.b); }
 
 // A function of a newer Windows, or nullptr.
 template <typename Fn>
@@ -77,11 +77,11 @@ bool IsTabKey(const MSG& msg) {
 
 bool Held(int virtualKey) { return GetKeyState(virtualKey) < 0; }
 
-// Ctrl+V or Shift+Insert, as every Windows program pastes.
-bool IsPasteKey(WPARAM virtualKey) {
-    if (Held(VK_MENU)) return false;
-    return (virtualKey == 'V' && Held(VK_CONTROL) && !Held(VK_SHIFT)) ||
-           (virtualKey == VK_INSERT && Held(VK_SHIFT) && !Held(VK_CONTROL));
+// What the key of `msg` means to the window, by the one rule, with the keys held as it came.
+Key KeyOf(const MSG& msg) {
+    const int shift =
+        (Held(VK_SHIFT) ? kShift : 0) | (Held(VK_CONTROL) ? kCtrl : 0) | (Held(VK_MENU) ? kAlt : 0);
+    return doredaviro::KeyOf(static_cast<int>(msg.wParam), shift);
 }
 
 // Where a control goes among its siblings: in the tab order, but the instruction label just
@@ -95,27 +95,16 @@ int WindowOrder(const ControlDef& def) {
     return 2 * def.tabIndex;
 }
 
-// Shift, Ctrl and Alt leave the key what it is.
-Key KeyOf(WPARAM virtualKey) {
-    switch (virtualKey) {
-        case VK_DELETE:
-            return Key::Delete;
-        case VK_F1:
-            return Key::F1;
-        case VK_F4:
-            return Key::F4;
-        default:
-            return Key::Other;
-    }
-}
-
 }  // namespace
 
 MainWindow::MainWindow(HINSTANCE instance, frmDoredAviro& form)
-    : instance_(instance),
-      form_(form),
-      formBrush_(CreateSolidBrush(kFormColour)),
-      keyCapBrush_(CreateSolidBrush(kKeyCapColour)) {}
+    : instance_(instance), form_(form), formBrush_(CreateSolidBrush(ColourOf(kFormColour))) {
+    for (const ControlDef& def : kControls) {
+        if (def.background == Background::Own) {
+            brushes_[Index(def.control)] = CreateSolidBrush(ColourOf(def.colour));
+        }
+    }
+}
 
 MainWindow::~MainWindow() {
     Destroy();
@@ -123,8 +112,11 @@ MainWindow::~MainWindow() {
     // The class has no brush of ours (the system would free one on unregistering), so each
     // of these is freed here, once.
     for (HGDIOBJ object : {static_cast<HGDIOBJ>(font_), static_cast<HGDIOBJ>(boldFont_),
-                           static_cast<HGDIOBJ>(formBrush_), static_cast<HGDIOBJ>(keyCapBrush_)}) {
+                           static_cast<HGDIOBJ>(formBrush_)}) {
         if (object) DeleteObject(object);
+    }
+    for (HBRUSH brush : brushes_) {
+        if (brush) DeleteObject(brush);
     }
 }
 
@@ -182,29 +174,24 @@ void MainWindow::CreateControls() {
         const wchar_t* cls = L"STATIC";
         DWORD style = WS_CHILD | WS_VISIBLE;
         DWORD exStyle = 0;
-        switch (def->control) {
-            case Control::chkWinPos:
+        switch (def->kind) {
+            case ControlKind::CheckBox:
                 cls = L"BUTTON";
                 style |= WS_TABSTOP | BS_AUTOCHECKBOX;
                 break;
-            case Control::lstFileList:
+            case ControlKind::ListBox:
                 // Without LBS_NOINTEGRALHEIGHT: the list shows whole rows only, and the
                 // layout reads its height back.
                 cls = L"LISTBOX";
                 style |= WS_TABSTOP | WS_VSCROLL | LBS_HASSTRINGS;
                 exStyle = WS_EX_CLIENTEDGE;
                 break;
-            case Control::cmdExec:
-            case Control::cmdClose:
+            case ControlKind::CommandButton:
                 cls = L"BUTTON";
                 style |= WS_TABSTOP | BS_PUSHBUTTON;
                 break;
-            case Control::lblF1:
-            case Control::lblF4:
-                style |= SS_CENTER | SS_NOPREFIX;
-                break;
-            case Control::lblMsg:
-                style |= SS_LEFT | SS_NOPREFIX;
+            case ControlKind::Label:
+                style |= (def->centred ? SS_CENTER : SS_LEFT) | SS_NOPREFIX;
                 break;
         }
         const std::wstring caption = Widen(def->caption);
@@ -224,46 +211,49 @@ void MainWindow::CreateControls() {
         form_.lstFileList_OLEDragDrop(paths);
     });
     ApplyFonts();
-    lastFocus_ = control(Control::chkWinPos);
+    lastFocus_ = control(TabOrder().front());
 }
 
 void MainWindow::ApplyFonts() {
-    const int height = -MulDiv(9, static_cast<int>(Dpi()), 72);
-    HFONT normal = CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET,
-                               OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                               DEFAULT_PITCH | FF_DONTCARE, kFontFace);
-    HFONT bold = CreateFontW(height, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET,
-                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                             DEFAULT_PITCH | FF_DONTCARE, kFontFace);
+    const int height = -MulDiv(kFontPoints, static_cast<int>(Dpi()), 72);
+    const std::wstring face = Widen(kFontFace);
+    const auto make = [&](int weight) {
+        return CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, kFontCharset,
+                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                           DEFAULT_PITCH | FF_DONTCARE, face.c_str());
+    };
+    HFONT normal = make(kNormalWeight);
+    HFONT bold = make(kBoldWeight);
     for (const ControlDef& def : kControls) {
-        const bool isBold = def.control == Control::lblF1 || def.control == Control::lblF4 ||
-                            def.control == Control::cmdExec || def.control == Control::cmdClose;
         if (HWND h = control(def.control)) {
-            SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(isBold ? bold : normal), TRUE);
+            SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(def.bold ? bold : normal), TRUE);
         }
     }
     if (font_) DeleteObject(font_);
     if (boldFont_) DeleteObject(boldFont_);
     font_ = normal;
     boldFont_ = bold;
-    SizeMessageLabel();
+    SizeLabelsToText();
 }
 
-void MainWindow::SizeMessageLabel() {
-    HWND label = control(Control::lblMsg);
-    if (!label) return;
-    const std::wstring caption = Widen(text::kLblMsg);
-    SIZE size{};
-    HDC dc = GetDC(label);
-    HGDIOBJ old = SelectObject(dc, font_);
-    GetTextExtentPoint32W(dc, caption.c_str(), static_cast<int>(caption.size()), &size);
-    SelectObject(dc, old);
-    ReleaseDC(label, dc);
-    SetWindowPos(label, nullptr, 0, 0, size.cx, size.cy,
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    if (progress_) {
-        const RECT r = ChildRect(window_, label);
-        SetWindowPos(progress_, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top + 2,
+void MainWindow::SizeLabelsToText() {
+    for (const ControlDef& def : kControls) {
+        HWND label = control(def.control);
+        if (!def.sizesToText || !label) continue;
+        const std::wstring caption = Widen(def.caption);
+        SIZE size{};
+        HDC dc = GetDC(label);
+        HGDIOBJ old = SelectObject(dc, def.bold ? boldFont_ : font_);
+        GetTextExtentPoint32W(dc, caption.c_str(), static_cast<int>(caption.size()), &size);
+        SelectObject(dc, old);
+        ReleaseDC(label, dc);
+        SetWindowPos(label, nullptr, 0, 0, size.cx, size.cy,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    if (progress_ && control(kProgressInPlaceOf)) {
+        const RECT r = ChildRect(window_, control(kProgressInPlaceOf));
+        SetWindowPos(progress_, nullptr, r.left, r.top, r.right - r.left,
+                     r.bottom - r.top + ToPixels(kProgressExtraHeight, Dpi()),
                      SWP_NOZORDER | SWP_NOACTIVATE);
     }
 }
@@ -294,23 +284,24 @@ int MainWindow::Run() {
     running_ = true;
     MSG msg{};
     int result;
-    while ((result = GetMessageW(&msg, nullptr, 0, 0)) > 0) {
-        PreviewKey(msg);
-        // The dialog manager only for Tab: Enter and Esc keep no special meaning here.
-        if (window_ && IsTabKey(msg) && IsDialogMessageW(window_, &msg)) continue;
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
+    while ((result = GetMessageW(&msg, nullptr, 0, 0)) > 0) Handle(msg);
     running_ = false;
     return result < 0 ? 1 : static_cast<int>(msg.wParam);
+}
+
+void MainWindow::Handle(MSG& msg) {
+    PreviewKey(msg);
+    // The dialog manager only for Tab: Enter and Esc keep no special meaning here.
+    if (window_ && IsTabKey(msg) && IsDialogMessageW(window_, &msg)) return;
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
 }
 
 void MainWindow::PreviewKey(const MSG& msg) {
     const bool functionKey = msg.wParam >= VK_F1 && msg.wParam <= VK_F24;
     if (msg.message != WM_KEYDOWN && !(msg.message == WM_SYSKEYDOWN && functionKey)) return;
     if (!window_ || (msg.hwnd != window_ && !IsChild(window_, msg.hwnd))) return;
-    if (msg.message == WM_KEYDOWN && IsPasteKey(msg.wParam)) list_.PasteFiles(window_);
-    const Key key = KeyOf(msg.wParam);
+    const Key key = KeyOf(msg);
     // Key preview: the window first, then the control that has the focus.
     form_.Form_KeyDown(key);
     if (window_ && msg.message == WM_KEYDOWN && msg.hwnd == control(Control::lstFileList)) {
@@ -405,13 +396,19 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_CTLCOLORBTN: {
             HDC dc = reinterpret_cast<HDC>(wParam);
             HWND child = reinterpret_cast<HWND>(lParam);
-            if (child == control(Control::lblF1) || child == control(Control::lblF4)) {
-                SetBkColor(dc, kKeyCapColour);
-                return reinterpret_cast<LRESULT>(keyCapBrush_);
+            // What the system draws itself stands on the window's colour.
+            COLORREF colour = ColourOf(kFormColour);
+            HBRUSH brush = formBrush_;
+            for (const ControlDef& def : kControls) {
+                if (child != control(def.control)) continue;
+                if (def.background == Background::Transparent) SetBkMode(dc, TRANSPARENT);
+                if (def.background == Background::Own) {
+                    colour = ColourOf(def.colour);
+                    brush = brushes_[Index(def.control)];
+                }
             }
-            if (child == control(Control::lblMsg)) SetBkMode(dc, TRANSPARENT);
-            SetBkColor(dc, kFormColour);
-            return reinterpret_cast<LRESULT>(formBrush_);
+            SetBkColor(dc, colour);
+            return reinterpret_cast<LRESULT>(brush);
         }
         case WM_SIZE:
             if (shown_) form_.Form_Resize();

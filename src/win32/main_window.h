@@ -29,6 +29,8 @@ public:
     void ShowCentered(int showCommand);
     // Runs the message loop until the window is gone; returns the exit code.
     int Run();
+    // One message as the loop takes it: the key preview, Tab, then the message's window.
+    void Handle(MSG& msg);
     // Destroys the window. Only a window whose loop runs ends the loop, so that a window closed
     // before it was shown leaves the message boxes still to come able to wait for the user.
     void Destroy();
@@ -57,7 +59,7 @@ private:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void CreateControls();
     void ApplyFonts();
-    void SizeMessageLabel();
+    void SizeLabelsToText();
     void OnDpiChanged(UINT dpi, const RECT& suggested);
     void PreviewKey(const MSG& msg);
 
@@ -71,7 +73,7 @@ private:
     HFONT font_ = nullptr;
     HFONT boldFont_ = nullptr;
     HBRUSH formBrush_ = nullptr;
-    HBRUSH keyCapBrush_ = nullptr;
+    HBRUSH brushes_[7] = {};  // of the controls that have a colour of their own
     unsigned dpi_ = 96;
     bool shown_ = false;
     bool running_ = false;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/paths.h"
 #include "win32/text.h"
 
 namespace doredaviro::win32 {
@@ -9,7 +10,7 @@ namespace doredaviro::win32 {
 namespace {
 
 constexpr wchar_t kOwnerProp[] = L"DoredAviro.QueueList";
-constexpr UINT kHandOverMessage = WM_APP + 1;
+constexpr UINT kDropsTakenMessage = WM_APP + 1;
 
 // The paths of a drop's file list, in its order; the drop stays the caller's.
 std::vector<std::string> PathsOf(HDROP drop) {
@@ -59,8 +60,8 @@ LRESULT CALLBACK QueueList::Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
         case WM_DROPFILES:
             self->TakeDrop(reinterpret_cast<HDROP>(wParam));
             return 0;
-        case kHandOverMessage:
-            self->HandOver();
+        case kDropsTakenMessage:
+            self->PassOnDrops();
             return 0;
         case WM_NCDESTROY:
             self->Detach();
@@ -75,21 +76,10 @@ void QueueList::TakeDrop(HDROP drop) {
     std::vector<std::string> paths = PathsOf(drop);
     DragFinish(drop);
     dropped_.push_back(std::move(paths));
-    PostMessageW(list_, kHandOverMessage, 0, 0);
+    PostMessageW(list_, kDropsTakenMessage, 0, 0);
 }
 
-void QueueList::PasteFiles(HWND owner) {
-    if (!list_ || !IsClipboardFormatAvailable(CF_HDROP) || !OpenClipboard(owner)) return;
-    std::vector<std::string> paths;
-    // The clipboard keeps its data: no DragFinish here.
-    if (auto drop = static_cast<HDROP>(GetClipboardData(CF_HDROP))) paths = PathsOf(drop);
-    CloseClipboard();
-    if (paths.empty()) return;
-    dropped_.push_back(std::move(paths));
-    PostMessageW(list_, kHandOverMessage, 0, 0);
-}
-
-void QueueList::HandOver() {
+void QueueList::PassOnDrops() {
     // Taken off before the handler runs: it may open a box, inside which the next drop comes.
     while (!dropped_.empty() && onDrop_) {
         const std::vector<std::string> paths = std::move(dropped_.front());
@@ -125,7 +115,7 @@ void QueueList::InsertTop(const std::vector<std::string>& rows) {
     SendMessageW(list_, LB_INITSTORAGE, rows.size(), static_cast<LPARAM>(bytes));
     std::size_t inserted = 0;
     for (; inserted < rows.size(); ++inserted) {
-        const std::wstring text = Widen(rows[inserted]);
+        const std::wstring text = Widen(ShownPath(rows[inserted]));
         const LRESULT at =
             SendMessageW(list_, LB_INSERTSTRING, inserted, reinterpret_cast<LPARAM>(text.c_str()));
         if (at < 0) break;  // out of memory: the rows that went in stay in step
@@ -151,6 +141,15 @@ void QueueList::Remove(int first, int count) {
     rows_.erase(rows_.begin() + first, rows_.begin() + first + count);
     SendMessageW(list_, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(list_, nullptr, TRUE);
+}
+
+std::vector<std::string> CopiedFilesOnClipboard(HWND owner) {
+    if (!IsClipboardFormatAvailable(CF_HDROP) || !OpenClipboard(owner)) return {};
+    std::vector<std::string> paths;
+    // The clipboard keeps its data: no DragFinish here.
+    if (auto drop = static_cast<HDROP>(GetClipboardData(CF_HDROP))) paths = PathsOf(drop);
+    CloseClipboard();
+    return paths;
 }
 
 }  // namespace doredaviro::win32

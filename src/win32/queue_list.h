@@ -11,9 +11,9 @@
 
 namespace doredaviro::win32 {
 
-// The queue's list box: keeps each row's path exactly as dropped while the box shows it, and
-// takes file drops, handing each over only once the drop source has let go, so that a message
-// box never opens inside the drop.
+// The queue's list box: keeps each row's path exactly as dropped while the box shows it as
+// ShownPath renders it, and takes file drops, passing each on only once the drop source has let
+// go, so that a message box never opens inside the drop.
 class QueueList {
 public:
     using DropHandler = std::function<void(const std::vector<std::string>& paths)>;
@@ -33,14 +33,12 @@ public:
     std::string Text(int row) const;
     void InsertTop(const std::vector<std::string>& rows);
     void Remove(int first, int count);
-    // Files copied in a file manager (CF_HDROP on the clipboard) go in as a drop of them;
-    // anything else there is passed over without a word.
-    void PasteFiles(HWND owner);
 
 private:
     static LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     void TakeDrop(HDROP drop);
-    void HandOver();
+    // The drops taken so far, to the handler, now that their sources have let go.
+    void PassOnDrops();
     void Detach();
 
     HWND list_ = nullptr;
@@ -49,5 +47,9 @@ private:
     std::vector<std::string> rows_;
     std::deque<std::vector<std::string>> dropped_;
 };
+
+// The paths of files copied in a file manager (CF_HDROP on the clipboard), in its order; none
+// for anything else there.
+std::vector<std::string> CopiedFilesOnClipboard(HWND owner);
 
 }  // namespace doredaviro::win32

@@ -99,8 +99,12 @@ void Win32Form::ListInsertTop(const std::vector<std::string>& rows) {
 
 void Win32Form::ListRemove(int first, int count) { window_.list().Remove(first, count); }
 
+std::vector<std::string> Win32Form::CopiedFiles() {
+    return CopiedFilesOnClipboard(window_.handle());
+}
+
 void Win32Form::ShowProgress(int done, int total) {
-    HWND label = window_.control(Control::lblMsg);
+    HWND label = window_.control(kProgressInPlaceOf);
     HWND progress = window_.progress();
     if (!progress) return;
     SendMessageW(progress, PBM_SETRANGE32, 0, total);
@@ -112,7 +116,7 @@ void Win32Form::ShowProgress(int done, int total) {
 }
 
 void Win32Form::HideProgress() {
-    HWND label = window_.control(Control::lblMsg);
+    HWND label = window_.control(kProgressInPlaceOf);
     HWND progress = window_.progress();
     if (progress && IsWindowVisible(progress)) {
         ShowWindow(progress, SW_HIDE);

@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -24,6 +25,8 @@
 #include <QTimer>
 #include <QWindow>
 #include <algorithm>
+#include <cerrno>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -33,6 +36,7 @@
 
 #include "core/frmDoredAviro.h"
 #include "core/texts.h"
+#include "input_cases.h"
 #include "posix/hand_over.h"
 #include "posix/instance_lock.h"
 #include "qt/main_window.h"
@@ -161,6 +165,8 @@ private slots:
     void theWindowGoesBeforeTheHandlers();
     void aConfirmationTheSocketTookJoinsTheListBeforeAClose();
     void otherChildrenAreWaitedForAsUsual();
+    void followsTheInputTable_data();
+    void followsTheInputTable();
 
 private:
     // A fresh form whose settings file names `archiver`, loaded, shown and active.
@@ -179,11 +185,19 @@ private:
     bool release(const QMimeData& mime);
     bool drop(const QByteArray& uriList);
     bool focusOn(QWidget* widget);
+    void perform(const testing::Step& step, bool settle);
+    void offer(const Rows& paths);
+    void confirm(bool settle);
 
     std::unique_ptr<testing::TempDir> dir_;
     QString log_;
     std::unique_ptr<TestSystem> system_;
     std::unique_ptr<TestForm> form_;
+    // Later starts of the table's cases: every connection, those told of room not confirmed
+    // yet, and what they learnt.
+    std::vector<int> senders_;
+    std::deque<int> held_;
+    std::vector<std::string> answers_;
 };
 
 void MainWindowTest::init() {
@@ -214,6 +228,10 @@ std::unique_ptr<TestSystem> MainWindowTest::systemFor(const std::string& archive
 }
 
 void MainWindowTest::cleanup() {
+    for (int fd : senders_) close(fd);
+    senders_.clear();
+    held_.clear();
+    answers_.clear();
     form_.reset();
     system_.reset();
     dir_.reset();
@@ -426,8 +444,12 @@ void MainWindowTest::keysStillReachTheFocusedControl() {
     QVERIFY(focusOn(&check));
     QTest::keyClick(&check, Qt::Key_Space);
     QVERIFY(check.isChecked());
-    QTest::keyClick(&check, Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(&list));
+    // Tab walks the window's tab order, round to the start.
+    for (Control next :
+         {Control::lstFileList, Control::cmdExec, Control::cmdClose, Control::chkWinPos}) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), control(next));
+    }
     QVERIFY(system_->messages.empty());
 }
 
@@ -667,6 +689,27 @@ void MainWindowTest::theWindowGoesBeforeTheHandlers() {
     QCOMPARE(seenAtTheEnd, tool);
 }
 
+// The single-copy lock this process takes once, in a runtime folder of its own: a form shown
+// after takes hand-overs beside it.
+const std::string& TestLock() {
+    static testing::TempDir dir;
+    static const std::string lock = [] {
+        const std::string runtime = dir.file("runtime");
+        QDir().mkpath(QString::fromStdString(runtime));
+        QFile::setPermissions(QString::fromStdString(runtime), QFileDevice::ReadOwner |
+                                                                   QFileDevice::WriteOwner |
+                                                                   QFileDevice::ExeOwner);
+        qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runtime));
+        qputenv("HOME", QByteArray::fromStdString(runtime));
+        qunsetenv("XDG_CACHE_HOME");
+        qputenv("DISPLAY", ":93");
+        return posix::AnotherInstanceRuns() || !posix::HoldsInstanceLock()
+                   ? std::string()
+                   : posix::HeldInstanceLocks().back();
+    }();
+    return lock;
+}
+
 // A later start speaking the hand-over by hand, so that the test says when it confirms: it
 // sends `paths` beside `lock` and reads the answer; once a byte comes on `pipes[0]` it confirms,
 // and writes 'T' on `pipes[1]` when the socket took the confirmation. Its exit status is 10 when
@@ -703,18 +746,10 @@ pid_t StartManualSender(const std::string& lock, const Rows& paths, int pipes[2]
 // confirmation the socket took, still unread, joins the list before the window goes.
 void MainWindowTest::aConfirmationTheSocketTookJoinsTheListBeforeAClose() {
     signal(SIGCHLD, SIG_DFL);
-    const std::string runtime = dir_->file("runtime");
-    QVERIFY(QDir().mkpath(QString::fromStdString(runtime)));
-    QFile::setPermissions(QString::fromStdString(runtime),
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runtime));
-    qputenv("HOME", QByteArray::fromStdString(runtime));
-    qunsetenv("XDG_CACHE_HOME");
-    qputenv("DISPLAY", ":93");
-    QVERIFY(!posix::AnotherInstanceRuns());
+    QVERIFY(!TestLock().empty());
     form_->Show();
     int pipes[2] = {-1, -1};
-    const pid_t sender = StartManualSender(posix::HeldInstanceLocks().back(), {"/tmp/h"}, pipes);
+    const pid_t sender = StartManualSender(TestLock(), {"/tmp/h"}, pipes);
     QTRY_COMPARE(form_->form().handOver().Held(), std::size_t{1});
     // No event runs from here to the close: the confirmation waits unread.
     char taken = 0;
@@ -748,6 +783,135 @@ void MainWindowTest::otherChildrenAreWaitedForAsUsual() {
     QTRY_COMPARE(ended.size(), std::size_t{2});
     const std::map<long long, bool> how(ended.begin(), ended.end());
     QCOMPARE(how, (std::map<long long, bool>{{slow.process, true}, {failing.process, false}}));
+}
+
+void MainWindowTest::followsTheInputTable_data() {
+    QTest::addColumn<int>("index");
+    for (std::size_t i = 0; i < testing::kInputCases.size(); ++i) {
+        QTest::newRow(testing::kInputCases[i].name) << static_cast<int>(i);
+    }
+}
+
+// A name of the table as a path here.
+std::string PathOf(const std::string& name) { return "/tmp/conformance/" + name; }
+
+// Runs the window's events until `done`, for a later start's answer.
+template <typename Done>
+bool Await(Done done) {
+    QDeadlineTimer deadline(10000);
+    while (!done()) {
+        if (deadline.hasExpired()) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+// A later start's offer, sent from here while the window's events run, as from another process.
+void MainWindowTest::offer(const Rows& paths) {
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    QVERIFY(fd >= 0);
+    senders_.push_back(fd);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    posix::HandOverSocketPath(TestLock()).copy(address.sun_path, sizeof address.sun_path - 1);
+    QCOMPARE(::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    const std::string frame = posix::EncodeHandOver(paths);
+    std::size_t sent = 0;
+    char answer = 0;
+    QVERIFY(Await([&] {
+        if (sent < frame.size()) {
+            const ssize_t n = send(fd, frame.data() + sent, frame.size() - sent, MSG_NOSIGNAL);
+            if (n > 0) sent += static_cast<std::size_t>(n);
+        }
+        const ssize_t n = recv(fd, &answer, 1, 0);
+        return n >= 0 || errno != EAGAIN;
+    }));
+    answers_.push_back(answer == 'Y' ? testing::kHeld : testing::kRefused);
+    if (answer == 'Y') held_.push_back(fd);
+}
+
+// Whether the socket takes the confirmation decides; the copy's last byte only informs.
+void MainWindowTest::confirm(bool settle) {
+    QVERIFY(!held_.empty());
+    const int fd = held_.front();
+    held_.pop_front();
+    answers_.push_back(send(fd, "C", 1, MSG_NOSIGNAL) == 1 ? testing::kKept : testing::kNotKept);
+    char last = 0;
+    if (settle) QVERIFY(Await([&] { return recv(fd, &last, 1, 0) >= 0 || errno != EAGAIN; }));
+}
+
+void MainWindowTest::perform(const testing::Step& step, bool settle) {
+    using testing::Act;
+    QByteArray uris;
+    Rows paths;
+    for (const std::string& name : step.names) {
+        paths.push_back(PathOf(name));
+        uris += "file://" + QByteArray::fromStdString(paths.back()) + "\r\n";
+    }
+    switch (step.act) {
+        case Act::Drop:
+            QVERIFY(drop(uris));
+            break;
+        case Act::CopyFiles:
+            QApplication::clipboard()->setMimeData(UriList(uris));
+            break;
+        case Act::CopyText:
+            QApplication::clipboard()->setText(QString::fromStdString(step.names[0]));
+            break;
+        case Act::Press: {
+            // The Qt key of a key code: letters are their characters in both.
+            int key = step.key;
+            if (key >= keycode::kF1 && key < keycode::kF1 + 24)
+                key = Qt::Key_F1 + (key - keycode::kF1);
+            if (key == keycode::kDelete) key = Qt::Key_Delete;
+            if (key == keycode::kInsert) key = Qt::Key_Insert;
+            Qt::KeyboardModifiers held;
+            held.setFlag(Qt::ShiftModifier, step.shift & kShift);
+            held.setFlag(Qt::ControlModifier, step.shift & kCtrl);
+            held.setFlag(Qt::AltModifier, step.shift & kAlt);
+            QVERIFY(focusOn(control(step.focus)));
+            QTest::keyClick(control(step.focus), static_cast<Qt::Key>(key), held);
+            break;
+        }
+        case Act::Select:
+            form_->ListSelect(step.row);
+            break;
+        case Act::CloseBox:
+            window().close();
+            break;
+        case Act::Offer:
+            offer(paths);
+            break;
+        case Act::Confirm:
+            confirm(settle);
+            break;
+    }
+    if (settle) QCoreApplication::processEvents();
+}
+
+void MainWindowTest::followsTheInputTable() {
+    QFETCH(int, index);
+    const testing::InputCase& c = testing::kInputCases[static_cast<std::size_t>(index)];
+    QVERIFY(!TestLock().empty());
+    form_->Show();
+    std::function<void()> whileOpen;
+    system_->onMessage = [&](const Message&) {
+        if (auto run = std::exchange(whileOpen, nullptr)) run();
+    };
+    QVERIFY2(RunSteps(
+                 c, [this](const testing::Step& step, bool settle) { perform(step, settle); },
+                 whileOpen),
+             "no message opened for what was to happen while one is open");
+    system_->onMessage = nullptr;
+    QStringList messages;
+    for (const Message& m : system_->messages) messages << QString::fromStdString(m.prompt);
+    QStringList expected;
+    for (const std::string& prompt : c.messages) expected << QString::fromStdString(prompt);
+    QCOMPARE(testing::NamesOf(rows()), c.rows);
+    QCOMPARE(messages, expected);
+    QCOMPARE(testing::NamesOf(system_->launched), c.launched);
+    QCOMPARE(form_->form().Loaded() && window().isVisible(), c.open);
+    QCOMPARE(answers_, c.answers);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "core/modDoredAviro.h"
 #include "core/settings_reader.h"
 #include "core/texts.h"
+#include "input_cases.h"
 #include "test_support.h"
 #include "win32/hand_over.h"
 #include "win32/system.h"
@@ -23,9 +24,13 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <deque>
+#include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace doredaviro::win32 {
@@ -329,11 +334,12 @@ TEST_F(WindowTest, ListKeepsEachPathExactly) {
         EXPECT_EQ(form_.ListText(row), want[static_cast<std::size_t>(row)]);
     }
     EXPECT_EQ(Widen(lone), L"C:\\x\xD800y.txt");
-    // What the list box shows is the same text.
+    // What the list box shows is the rendering every front end gives: a lone surrogate cannot be
+    // drawn.
     HWND list = FindWindowExW(window(), nullptr, L"ListBox", nullptr);
     wchar_t shown[64] = {};
     SendMessageW(list, LB_GETTEXT, 1, reinterpret_cast<LPARAM>(shown));
-    EXPECT_EQ(std::wstring(shown), L"C:\\x\xD800y.txt");
+    EXPECT_EQ(std::wstring(shown), L"C:\\x\xFFFDy.txt");
 
     // The selection follows its row; removing it clears the selection.
     form_.ListSelect(3);
@@ -621,6 +627,147 @@ TEST_F(WindowTest, ADropHandedToTheWindowRatherThanTheListIsTheListsDrop) {
         EXPECT_EQ(form_.ListText(row), want[static_cast<std::size_t>(row)]);
     }
 }
+
+// --- The input rules, as the Qt window follows them too ----------------------------------------
+
+class InputConformanceTest : public ::testing::TestWithParam<testing::InputCase> {
+protected:
+    // Message boxes are noted, and what is to happen while one is open happens then; launches
+    // are noted only.
+    class Noting : public Win32System {
+    public:
+        std::vector<std::string> messages, launched;
+        std::function<void()> whileOpen;
+        void MsgBox(const std::string& prompt, MessageStyle, const std::string&) override {
+            messages.push_back(prompt);
+            if (auto run = std::exchange(whileOpen, nullptr)) run();
+        }
+        Launched Launch(const std::string&, const std::string& path, const std::string&) override {
+            launched.push_back(path);
+            return {true, 0};
+        }
+    };
+
+    void SetUp() override {
+        ASSERT_TRUE(form_.window().Create());
+        form_.Show(SW_SHOW);
+        Pump();
+    }
+    static std::wstring PathOf(const std::string& name) {
+        return L"C:\\conformance\\" + Widen(name);
+    }
+    void Pump() {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) form_.window().Handle(msg);
+    }
+    void Put(UINT format, HANDLE data) {
+        ASSERT_TRUE(OpenClipboard(form_.window().handle()));
+        EmptyClipboard();
+        SetClipboardData(format, data);
+        CloseClipboard();
+    }
+    // A later start's offer, as from another process.
+    void Offer(const std::vector<std::wstring>& paths) {
+        std::vector<std::string> utf8;
+        for (const std::wstring& path : paths) utf8.push_back(Narrow(path));
+        auto sender = std::make_unique<LaterStart>(utf8);
+        const bool held = sender->Offer(form_.window().handle()) > kHandOverHeld;
+        answers_.push_back(held ? testing::kHeld : testing::kRefused);
+        if (held) held_.push_back(std::move(sender));
+    }
+    // The slot decides; the message that tells the window to look only informs, and comes
+    // with the next events.
+    void Confirm() {
+        ASSERT_FALSE(held_.empty());
+        const bool kept =
+            held_.front()->slot.Settle(HandOverSlot::kConfirmed) == HandOverSlot::kOpen;
+        answers_.push_back(kept ? testing::kKept : testing::kNotKept);
+        telling_.push_back(std::move(held_.front()));
+        held_.pop_front();
+    }
+    void Perform(const testing::Step& step, bool settle) {
+        using testing::Act;
+        std::vector<std::wstring> paths;
+        for (const std::string& name : step.names) paths.push_back(PathOf(name));
+        HWND target = form_.window().control(step.focus);
+        switch (step.act) {
+            case Act::Drop:
+                SendMessageW(form_.window().control(Control::lstFileList), WM_DROPFILES,
+                             reinterpret_cast<WPARAM>(MakeDrop(paths)), 0);
+                break;
+            case Act::CopyFiles:
+                Put(CF_HDROP, MakeDrop(paths));
+                break;
+            case Act::CopyText: {
+                const std::wstring text = Widen(step.names[0]);
+                HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t));
+                std::memcpy(GlobalLock(memory), text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+                GlobalUnlock(memory);
+                Put(CF_UNICODETEXT, memory);
+                break;
+            }
+            case Act::Press: {
+                // The keys held as the system keeps them for this thread, which the window reads.
+                BYTE keys[256] = {};
+                keys[VK_SHIFT] = (step.shift & kShift) ? 0x80 : 0;
+                keys[VK_CONTROL] = (step.shift & kCtrl) ? 0x80 : 0;
+                keys[VK_MENU] = (step.shift & kAlt) ? 0x80 : 0;
+                SetKeyboardState(keys);
+                SetFocus(target);
+                const bool alone = step.shift & kAlt && !(step.shift & kCtrl);
+                PostMessageW(target, alone ? WM_SYSKEYDOWN : WM_KEYDOWN,
+                             static_cast<WPARAM>(step.key), 1);
+                Pump();
+                const BYTE none[256] = {};
+                SetKeyboardState(const_cast<BYTE*>(none));
+                break;
+            }
+            case Act::Select:
+                form_.ListSelect(step.row);
+                break;
+            case Act::CloseBox:
+                PostMessageW(form_.window().handle(), WM_CLOSE, 0, 0);
+                break;
+            case Act::Offer:
+                Offer(paths);
+                break;
+            case Act::Confirm:
+                Confirm();
+                break;
+        }
+        if (!settle) return;
+        Pump();
+        if (telling_.empty()) return;
+        for (const auto& sender : telling_) sender->Tell(form_.window().handle());
+        telling_.clear();
+        // What is kept joins with the tick the form asks for.
+        PumpTimers();
+    }
+    Noting system_;
+    Win32Form form_{GetModuleHandleW(nullptr), system_};
+    // Later starts: told of room and not confirmed yet, confirmed and still to tell the window,
+    // and what they learnt.
+    std::deque<std::unique_ptr<LaterStart>> held_, telling_;
+    std::vector<std::string> answers_;
+};
+
+TEST_P(InputConformanceTest, FollowsTheOneTable) {
+    const testing::InputCase& c = GetParam();
+    ASSERT_TRUE(RunSteps(
+        c, [this](const testing::Step& step, bool settle) { Perform(step, settle); },
+        system_.whileOpen))
+        << "no message opened for what was to happen while one is open";
+    std::vector<std::string> rows;
+    for (int row = 0; row < form_.ListCount(); ++row) rows.push_back(form_.ListText(row));
+    EXPECT_EQ(testing::NamesOf(rows), c.rows);
+    EXPECT_EQ(system_.messages, c.messages);
+    EXPECT_EQ(testing::NamesOf(system_.launched), c.launched);
+    EXPECT_EQ(form_.form().Loaded() && form_.window().handle() != nullptr, c.open);
+    EXPECT_EQ(answers_, c.answers);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, InputConformanceTest, ::testing::ValuesIn(testing::kInputCases),
+                         [](const auto& param) { return "Case" + std::to_string(param.index); });
 
 // --- The directory search -------------------------------------------------------------------
 
