@@ -24,11 +24,14 @@ fail() {
     echo "FAIL: $*"
     failures=$((failures + 1))
 }
-# check "what" command...: PASS or FAIL by the command's status.
+# check "what" command...: PASS or FAIL by the command's status, which it returns.
 check() {
     local what=$1
     shift
-    if "$@"; then pass "$what"; else fail "$what"; fi
+    if "$@"; then pass "$what"; else
+        fail "$what"
+        return 1
+    fi
 }
 finish() {
     if [ "$failures" -eq 0 ]; then
@@ -87,8 +90,15 @@ start_x() {
     if [ "${1:-}" = wm ]; then
         openbox --sm-disable >"$work/openbox.log" 2>&1 &
         background+=($!)
-        for ((i = 0; i < 200; i++)); do
-            xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+        # A fresh root's first openbox may take long to build its caches on a loaded machine;
+        # without it, close requests and frames are lost, and every later step would mislead.
+        local end=$((SECONDS + 60))
+        until xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; do
+            if [ "$SECONDS" -gt "$end" ]; then
+                echo "FAIL: no window manager within 60 s"
+                cat "$work/openbox.log"
+                exit 1
+            fi
             sleep 0.05
         done
     fi
