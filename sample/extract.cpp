@@ -167,6 +167,7 @@ public:
             }
             if (rc != ARCHIVE_OK) fail(r_, name);
             budget_.count_entry(label(name));
+            if (g_entry_hook != nullptr) g_entry_hook(name);
             // Members with no type at all (ar, some cpio) hold a file's data.
             if (archive_entry_filetype(e) == 0 && archive_entry_hardlink(e) == nullptr) {
                 archive_entry_set_filetype(e, AE_IFREG);
@@ -409,8 +410,7 @@ private:
 }  // namespace
 
 std::optional<std::string> extract_if_archive(const Target& target, int fd, const struct stat& st,
-                                              const std::string& shown, const Limits& limits,
-                                              const Announce& announce) {
+                                              const std::string& shown, const Limits& limits) {
     Sniffed sniffed = sniff(fd);
     if (sniffed.outside_only) {
         throw Failure("cannot extract " + quote(shown) + ": it is " + sniffed.compression +
@@ -464,7 +464,7 @@ std::optional<std::string> extract_if_archive(const Target& target, int fd, cons
                           ": it is damaged or not a supported archive: " + damage);
         }
         if (is_archive) {
-            TempEntry tmp(target.dir.get(), TempEntry::Kind::Folder, target.dir_shown());
+            TempEntry tmp(target.out(), TempEntry::Kind::Folder, target.dir_shown());
             try {
                 budget.output_in(tmp.fd());
                 bool fold_case = folds_case(tmp.fd());
@@ -483,10 +483,7 @@ std::optional<std::string> extract_if_archive(const Target& target, int fd, cons
             }
             tmp.close_fd();
             check_stop();
-            std::string stem = archive_stem(target.name);
-            return tmp.publish(
-                [&](int n) { return numbered(stem, n); }, target.dir_prefix,
-                [&](const std::string& made) { announce(target.dir_prefix + made); });
+            return tmp.keep();
         }
     }
     if (lseek(fd, 0, SEEK_SET) != 0) fail_errno("cannot read " + quote(shown), errno);

@@ -10,11 +10,10 @@
 
 namespace korvu {
 
-// Extracts the open regular file `fd` into a new folder beside it if it is an
-// archive, announces that folder and returns its name. Returns nothing, with
+// Extracts the open regular file `fd` into a new folder in target.out() if it
+// is an archive and returns that folder's temporary name. Returns nothing, with
 // `fd` rewound, when the file is not an archive.
 std::optional<std::string> extract_if_archive(const Target& target, int fd, const struct stat& st,
-                                              const std::string& shown, const Limits& limits,
-                                              const Announce& announce);
+                                              const std::string& shown, const Limits& limits);
 
 }  // namespace korvu

@@ -22,6 +22,7 @@ namespace korvu {
 
 volatile std::sig_atomic_t g_stop_signal = 0;
 mode_t g_umask = 022;
+void (*g_entry_hook)(const std::string& name) = nullptr;
 bool g_skipped = false;
 
 void check_stop() {
@@ -135,7 +136,8 @@ int Fd::release() {
     return fd;
 }
 
-TempEntry::TempEntry(int dirfd, Kind kind, const std::string& where) : dirfd_(dirfd), kind_(kind) {
+TempEntry::TempEntry(int dirfd, Kind kind, const std::string& where)
+    : from_(dirfd), dirfd_(dirfd), kind_(kind) {
     std::string what = "cannot write in " + quote(where.empty() ? "." : where);
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string name = ".korvu-" + random_suffix() + ".tmp";
@@ -167,13 +169,19 @@ TempEntry::TempEntry(int dirfd, Kind kind, const std::string& where) : dirfd_(di
     throw Failure(what + ": no free temporary name");
 }
 
+TempEntry::TempEntry(int from, const std::string& name, Kind kind, int dirfd)
+    : from_(from), dirfd_(dirfd), kind_(kind), name_(name) {
+    struct stat st;
+    if (fstatat(from, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) dev_ = st.st_dev, ino_ = st.st_ino;
+}
+
 TempEntry::~TempEntry() {
     if (published_ || name_.empty()) return;
     fd_ = Fd();
     if (kind_ == Kind::File) {
-        unlinkat(dirfd_, name_.c_str(), 0);
+        unlinkat(from_, name_.c_str(), 0);
     } else {
-        remove_tree(dirfd_, name_);
+        remove_tree(from_, name_);
     }
 }
 
@@ -210,6 +218,7 @@ void TempEntry::withdraw(const std::string& published) {
         }
         if (rc == 0) {
             name_ = name;
+            from_ = dirfd_;
             published_ = false;
             return;
         }
@@ -222,7 +231,7 @@ std::string TempEntry::place(const std::function<std::string(int)>& name_for,
     const char* from = name_.c_str();
     for (int n = 1; n <= 9999; ++n) {
         std::string to = name_for(n);
-        if (renameat2(dirfd_, from, dirfd_, to.c_str(), RENAME_NOREPLACE) == 0) {
+        if (renameat2(from_, from, dirfd_, to.c_str(), RENAME_NOREPLACE) == 0) {
             published_ = true;
             return to;
         }
@@ -234,9 +243,9 @@ std::string TempEntry::place(const std::function<std::string(int)>& name_for,
         // existing file, and a folder may only be renamed over an empty one
         // that we claimed ourselves a moment ago.
         if (kind_ == Kind::File) {
-            if (linkat(dirfd_, from, dirfd_, to.c_str(), 0) == 0) {
+            if (linkat(from_, from, dirfd_, to.c_str(), 0) == 0) {
                 published_ = true;
-                unlinkat(dirfd_, from, 0);
+                unlinkat(from_, from, 0);
                 return to;
             }
             // FAT and exFAT have no hard links either: make the name ours
@@ -247,7 +256,7 @@ std::string TempEntry::place(const std::function<std::string(int)>& name_for,
                 continue;
             }
         } else if (mkdirat(dirfd_, to.c_str(), 0700) == 0) {
-            if (renameat(dirfd_, from, dirfd_, to.c_str()) == 0) {
+            if (renameat(from_, from, dirfd_, to.c_str()) == 0) {
                 published_ = true;
                 return to;
             }
@@ -270,7 +279,7 @@ bool TempEntry::copy_to(const std::string& to, const std::string& where) {
     int in = fd_.get();
     struct stat st;
     if (in < 0) {
-        reopened = Fd(openat(dirfd_, name_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        reopened = Fd(openat(from_, name_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
         in = reopened.get();
         if (in < 0 || fstat(in, &st) != 0) fail_errno(what, errno);
         if (st.st_dev != dev_ || st.st_ino != ino_)
@@ -316,7 +325,7 @@ bool TempEntry::copy_to(const std::string& to, const std::string& where) {
         fail_errno(what, err);
     }
     fd_ = Fd();
-    unlinkat(dirfd_, name_.c_str(), 0);
+    unlinkat(from_, name_.c_str(), 0);
     name_.clear();
     dev_ = made.st_dev, ino_ = made.st_ino;
     published_ = true;

@@ -24,6 +24,10 @@ public:
 extern volatile std::sig_atomic_t g_stop_signal;
 void check_stop();
 
+// Called with each entry's name as the reader gives it. Null in the program;
+// only the test build's probe sets it, to act as a hostile reader would.
+extern void (*g_entry_hook)(const std::string& name);
+
 // The process umask, read once at start-up.
 extern mode_t g_umask;
 
@@ -70,6 +74,8 @@ public:
     enum class Kind { File, Folder };
     // `where` names the folder for messages.
     TempEntry(int dirfd, Kind kind, const std::string& where);
+    // Takes over `name` in `from`, made by another process, to publish it in `dirfd`.
+    TempEntry(int from, const std::string& name, Kind kind, int dirfd);
     TempEntry(const TempEntry&) = delete;
     TempEntry& operator=(const TempEntry&) = delete;
     ~TempEntry();
@@ -77,6 +83,11 @@ public:
     int fd() const { return fd_.get(); }
     void close_fd() { fd_ = Fd(); }
     const std::string& name() const { return name_; }
+    // Keeps the entry under its temporary name, for another process to publish.
+    std::string keep() {
+        published_ = true;
+        return name_;
+    }
 
     // Moves the entry to the first free name_for(1), name_for(2), ... and
     // announces the name used. An existing entry is never replaced. If the
@@ -90,6 +101,7 @@ private:
     void withdraw(const std::string& published);
     bool copy_to(const std::string& to, const std::string& where);
 
+    int from_;  // where the entry is until it is published
     int dirfd_;
     Kind kind_;
     std::string name_;
@@ -130,11 +142,13 @@ std::string archive_stem(const std::string& name);
 // Where the output of PATH goes: the folder that holds it and its own name.
 struct Target {
     Fd dir;                  // open for reading where it may be, so that it can be locked
+    int work = -1;           // where the output is made instead, when not in `dir`
     std::string dir_prefix;  // as given by the user, with a trailing '/', or empty
     std::string name;
     bool folder_only = false;  // the path ended in '/'
 
     // The containing folder as the user would recognise it.
+    int out() const { return work >= 0 ? work : dir.get(); }
     std::string dir_shown() const {
         if (dir_prefix.empty()) return ".";
         return dir_prefix.size() == 1 ? dir_prefix : dir_prefix.substr(0, dir_prefix.size() - 1);

@@ -239,8 +239,7 @@ private:
 
 }  // namespace
 
-std::string pack(const Target& target, int fd, const struct stat& st, const std::string& shown,
-                 const Announce& announce) {
+std::string pack(const Target& target, int fd, const struct stat& st, const std::string& shown) {
     // Told before any work rather than when the zip is done.
     struct statvfs vfs;
     std::string zip = numbered(target.name, 1) + ".zip";
@@ -250,7 +249,7 @@ std::string pack(const Target& target, int fd, const struct stat& st, const std:
                       " bytes, and this file system allows at most " +
                       std::to_string(vfs.f_namemax));
     }
-    TempEntry tmp(target.dir.get(), TempEntry::Kind::File, target.dir_shown());
+    TempEntry tmp(target.out(), TempEntry::Kind::File, target.dir_shown());
     {
         Writer w(archive_write_new(), archive_write_free);
         if (!w || archive_write_set_format_zip(w.get()) != ARCHIVE_OK ||
@@ -273,10 +272,8 @@ std::string pack(const Target& target, int fd, const struct stat& st, const std:
         if (fchmod(tmp.fd(), mode) != 0) fail_errno("cannot pack " + quote(shown), errno);
     }
     if (fsync(tmp.fd()) != 0) fail_errno("cannot pack " + quote(shown), errno);
-    // Kept open: where the zip has to be copied to its name, it is read through this.
     check_stop();
-    return tmp.publish([&](int n) { return numbered(target.name, n) + ".zip"; }, target.dir_prefix,
-                       [&](const std::string& made) { announce(target.dir_prefix + made); });
+    return tmp.keep();
 }
 
 }  // namespace korvu

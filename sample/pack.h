@@ -9,8 +9,7 @@
 namespace korvu {
 
 // Packs the open file or folder `fd` (or, when `st` is a symbolic link's, the
-// link itself) into a new .zip beside it, announces it and returns its name.
-std::string pack(const Target& target, int fd, const struct stat& st, const std::string& shown,
-                 const Announce& announce);
+// link itself) into a new zip file in target.out() and returns its temporary name.
+std::string pack(const Target& target, int fd, const struct stat& st, const std::string& shown);
 
 }  // namespace korvu
