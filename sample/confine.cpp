@@ -30,11 +30,11 @@ constexpr std::uint64_t kMakeSock = 1ull << 9;
 constexpr std::uint64_t kMakeFifo = 1ull << 10;
 constexpr std::uint64_t kMakeBlock = 1ull << 11;
 constexpr std::uint64_t kMakeSym = 1ull << 12;
-constexpr std::uint64_t kRefer = 1ull << 13;     // ABI 2
-constexpr std::uint64_t kTruncate = 1ull << 14;  // ABI 3
-constexpr std::uint64_t kIoctlDev = 1ull << 15;  // ABI 5
-constexpr std::uint64_t kNetBindTcp = 1ull << 0;     // ABI 4
-constexpr std::uint64_t kNetConnectTcp = 1ull << 1;  // ABI 4
+constexpr std::uint64_t kRefer = 1ull << 13;             // ABI 2
+constexpr std::uint64_t kTruncate = 1ull << 14;          // ABI 3
+constexpr std::uint64_t kIoctlDev = 1ull << 15;          // ABI 5
+constexpr std::uint64_t kNetBindTcp = 1ull << 0;         // ABI 4
+constexpr std::uint64_t kNetConnectTcp = 1ull << 1;      // ABI 4
 constexpr std::uint64_t kScopeAbstractUnix = 1ull << 0;  // ABI 6
 constexpr std::uint64_t kScopeSignal = 1ull << 1;        // ABI 6
 constexpr std::uint64_t kFileOnly = kExecute | kWriteFile | kReadFile | kTruncate | kIoctlDev;
@@ -96,8 +96,8 @@ bool restrict_files(int write_dir, int read_dir, int abi) {
         if (!ok) break;
         int fd = open(sys, O_PATH | O_CLOEXEC);
         if (fd < 0) continue;
-        ok = allow(ruleset, fd,
-                   kReadFile | kReadDir | kExecute | (sys[1] == 'd' ? kWriteFile : 0), handled);
+        ok = allow(ruleset, fd, kReadFile | kReadDir | kExecute | (sys[1] == 'd' ? kWriteFile : 0),
+                   handled);
         close(fd);
     }
     ok = ok && syscall(SYS_landlock_restrict_self, ruleset, 0) == 0;
@@ -117,8 +117,7 @@ bool restrict_calls() {
     for (int call : {SCMP_SYS(execve), SCMP_SYS(execveat), SCMP_SYS(fork), SCMP_SYS(vfork),
                      SCMP_SYS(socket), SCMP_SYS(socketpair), SCMP_SYS(ptrace),
                      SCMP_SYS(process_vm_readv), SCMP_SYS(process_vm_writev),
-                     SCMP_SYS(io_uring_setup), SCMP_SYS(personality),
-                     SCMP_SYS(truncate)}) {
+                     SCMP_SYS(io_uring_setup), SCMP_SYS(personality), SCMP_SYS(truncate)}) {
         if (rc == 0) rc = seccomp_rule_add(ctx, SCMP_ACT_ERRNO(EPERM), call, 0);
     }
     // clone3 hides its flags from the filter: the C library then falls back to clone.
@@ -135,11 +134,13 @@ bool restrict_calls() {
 }  // namespace
 
 std::string confine(int write_dir, int read_dir) {
-    if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) return "no_new_privs, files, programs, network";
+    if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
+        return "no_new_privs, files, programs, network";
     std::string missing;
     int abi = landlock_abi();
     if (abi == 0 || !restrict_files(write_dir, read_dir, abi)) missing = "files (no Landlock)";
-    if (!restrict_calls()) missing += std::string(missing.empty() ? "" : ", ") + "programs, network";
+    if (!restrict_calls())
+        missing += std::string(missing.empty() ? "" : ", ") + "programs, network";
     return missing;
 }
 

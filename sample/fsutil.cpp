@@ -172,7 +172,8 @@ TempEntry::TempEntry(int dirfd, Kind kind, const std::string& where)
 TempEntry::TempEntry(int from, const std::string& name, Kind kind, int dirfd)
     : from_(from), dirfd_(dirfd), kind_(kind), name_(name) {
     struct stat st;
-    if (fstatat(from, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) dev_ = st.st_dev, ino_ = st.st_ino;
+    if (fstatat(from, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+        dev_ = st.st_dev, ino_ = st.st_ino;
 }
 
 TempEntry::~TempEntry() {

@@ -261,8 +261,7 @@ int run(const std::string& path, const Limits& limits) {
                      (kind == 'x' ? S_ISDIR(got_st.st_mode) : S_ISREG(got_st.st_mode));
     if (!plausible) throw Failure("cannot read " + quote(path) + ": its work went wrong");
     TempEntry out(work_dir.fd(), made,
-                  kind == 'x' ? TempEntry::Kind::Folder : TempEntry::Kind::File,
-                  target.dir.get());
+                  kind == 'x' ? TempEntry::Kind::Folder : TempEntry::Kind::File, target.dir.get());
     check_stop();
     std::string stem = archive_stem(target.name);
     out.publish(
