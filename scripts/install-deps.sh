@@ -9,7 +9,7 @@ case "$release" in
   12) magick_extra=libmagickcore-6.q16-6-extra clang_rt=libclang-rt-14-dev ;;
   *) magick_extra=libmagickcore-7.q16-10-extra clang_rt=libclang-rt-19-dev ;;
 esac
-linux=(cmake make g++ pkg-config qt6-base-dev libgl-dev libqt6svg6 libarchive-dev zlib1g-dev
+linux=(cmake make g++ pkg-config qt6-base-dev libgl-dev libqt6svg6 libarchive-dev libseccomp-dev zlib1g-dev
        librsvg2-bin fonts-ipafont-gothic)
 test=(libgtest-dev libgmock-dev clang-format xvfb xauth xdotool x11-utils wmctrl openbox
       dbus-daemon dbus-session-bus-common
@@ -28,7 +28,7 @@ for what in "$@"; do
     test) pkgs+=("${linux[@]}" "${test[@]}") ;;
     fuzz) pkgs+=("${linux[@]}" clang "$clang_rt") ;;
     win) pkgs+=("${win[@]}") ;;
-    bench) pkgs+=("${linux[@]}" xvfb xauth xdotool x11-utils findutils libxcb1-dev) ;;
+    bench) pkgs+=("${linux[@]}" xvfb xauth xdotool x11-utils findutils libxcb1-dev libarchive-tools) ;;
     deb) pkgs+=("${linux[@]}" "${deb[@]}") ;;
     # Both packages installed and tried: a throwaway Debian root (mount: a minimal system lacks
     # it), and Wine.
