@@ -111,6 +111,7 @@ namespace {
 
 // Past this much data an entry's room is measured again even where it cannot be held.
 constexpr std::uint64_t kMeasureEvery = 4ull << 20;
+constexpr std::uint64_t kGiveBackAtLeast = 1ull << 20;
 
 }  // namespace
 
@@ -276,6 +277,13 @@ bool Budget::hold(std::uint64_t bytes) {
     int fd = holder();
     if (fd < 0 || bytes == held_bytes_) return true;
     if (bytes < held_bytes_) {
+        // Giving room back costs the file system a journal entry: where
+        // room is plenty, small amounts stay held, too little for other runs
+        // to miss, so that a folder of small files is not given back file by file.
+        if (held_bytes_ - bytes < kGiveBackAtLeast &&
+            available() >= keep_free_ + 4 * kGiveBackAtLeast) {
+            return true;
+        }
         if (ftruncate(fd, static_cast<off_t>(bytes)) == 0) held_bytes_ = bytes;
         return true;
     }
