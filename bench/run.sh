@@ -2,7 +2,8 @@
 # Times the program against plain baselines, side by side and interleaved,
 # under an X server of its own, and prints one table.
 # usage: bench/run.sh BUILD_DIR    (the tree built with DOREDAVIRO_BENCH=ON)
-# STARTUP_RUNS, DROP_REPEATS and EXEC_ROUNDS override the repetitions.
+# STARTUP_RUNS, DROP_REPEATS and EXEC_ROUNDS override the repetitions;
+# ARCHIVER_FILES and ARCHIVER_RUNS scale down the archiver's part.
 set -euo pipefail
 
 STARTUP_RUNS=${STARTUP_RUNS:-50}
@@ -19,6 +20,8 @@ for tool in map_time minimal_window startup_probe queue_probe exec_probe; do
   fi
 done
 program=$(cd "$build" && pwd)/Zivev+Korvu
+archiver=$(cd "$build" && pwd)/sample/korvu-sample
+here=$(cd "$(dirname "$0")" && pwd)
 [ -x "$program" ] || { echo "run.sh: the program $program is missing; build $build first" >&2; exit 1; }
 for tool in Xvfb xargs timeout; do
   command -v "$tool" >/dev/null || { echo "run.sh: $tool is needed (make bench installs it)" >&2; exit 1; }
@@ -87,7 +90,7 @@ run() {
 load_before=$(cut -d ' ' -f 1 /proc/loadavg)
 started=$SECONDS
 
-echo "1/3 start-up: $STARTUP_RUNS runs each, interleaved" >&2
+echo "1/4 start-up: $STARTUP_RUNS runs each, interleaved" >&2
 # The baseline must show what the program shows, or it measures something else.
 for what in minimal_window startup_probe; do
   BENCH_GEOMETRY=1 timeout 60 "$bin/map_time" looks "$bin/$what" 2>>"$work/stderr.log" |
@@ -131,10 +134,10 @@ for i in $(seq "$STARTUP_RUNS"); do
   done
 done
 
-echo "2/3 drops of 32767 paths: $DROP_REPEATS each way; memory" >&2
+echo "2/4 drops of 32767 paths: $DROP_REPEATS each way; memory" >&2
 run 120 "$bin/queue_probe" "$DROP_REPEATS"
 
-echo "3/3 launches: $EXEC_ROUNDS rounds" >&2
+echo "3/4 launches: $EXEC_ROUNDS rounds" >&2
 run 300 "$bin/exec_probe" "$EXEC_ROUNDS"
 
 load_after=$(cut -d ' ' -f 1 /proc/loadavg)
@@ -227,3 +230,7 @@ row "  QProcess::startDetached, 200 a round" "$qp" "/s" "$(range exec.heap.qproc
 row "  QProcess / bare with heap" "$(ratio "$qp" "$hp_bare")x" "" "" "" "(~0.15x)" ""
 row "VmRSS idle (window shown, empty list)" "$(median rss.idle_mib)" "MiB" "" "1" "" ""
 row "VmRSS with 32767 rows queued" "$(median rss.queued_mib)" "MiB" "" "1" "" ""
+
+echo
+echo "4/4 archiver: korvu-sample against bsdtar" >&2
+"$here/archiver.sh" "$archiver"
