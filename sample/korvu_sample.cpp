@@ -94,6 +94,11 @@ std::string help() {
            "\n"
            "Packing skips FIFOs, sockets and devices, naming each; so does extracting.\n"
            "\n"
+           "On Linux the work runs confined: it may write only inside a hidden\n"
+           ".korvu-*.tmp folder beside the output, read only its input and the\n"
+           "system's files, start no program and open no socket. A stop signal ends\n"
+           "it at once; what it wrote is removed after it exits.\n"
+           "\n"
            "Exit status: 0 when done, 1 on failure, 2 on wrong usage, 3 when done but\n"
            "something was skipped.\n";
 }
