@@ -104,7 +104,7 @@ private:
     void add_file(int fd, const struct stat& st, const std::string& entry_name,
                   const std::string& shown) {
         write_header(st, entry_name, shown);
-        std::vector<char> buf(1 << 16);
+        std::vector<char>& buf = buf_;
         off_t total = 0;
         for (;;) {
             ssize_t n = read(fd, buf.data(), buf.size());
@@ -235,6 +235,7 @@ private:
 
     archive* w_;
     mode_t shared_ = 077;
+    std::vector<char> buf_ = std::vector<char>(1 << 16);
 };
 
 }  // namespace
