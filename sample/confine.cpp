@@ -108,16 +108,24 @@ bool restrict_files(int write_dir, int read_dir, int abi) {
 // The rest: no program started, no process but threads, no socket of any
 // kind (nothing here needs one), no tracing, no ring that would do all of
 // that without system calls, and no truncating by path, which Landlock
-// before ABI 3 leaves alone. A refusal reads as EPERM, as a hostile
+// before ABI 3 leaves alone. Landlock governs no metadata: owners and
+// extended attributes, which extraction never sets, are refused here;
+// permission bits and times, which it sets by path, stay open to the
+// reader. A refusal reads as EPERM, as a hostile
 // reader's tries should, not as a crash of an ordinary run.
 bool restrict_calls() {
     scmp_filter_ctx ctx = seccomp_init(SCMP_ACT_ALLOW);
     if (ctx == nullptr) return false;
     int rc = 0;
-    for (int call : {SCMP_SYS(execve), SCMP_SYS(execveat), SCMP_SYS(fork), SCMP_SYS(vfork),
-                     SCMP_SYS(socket), SCMP_SYS(socketpair), SCMP_SYS(ptrace),
-                     SCMP_SYS(process_vm_readv), SCMP_SYS(process_vm_writev),
-                     SCMP_SYS(io_uring_setup), SCMP_SYS(personality), SCMP_SYS(truncate)}) {
+    for (int call :
+         {SCMP_SYS(execve),         SCMP_SYS(execveat),         SCMP_SYS(fork),
+          SCMP_SYS(vfork),          SCMP_SYS(socket),           SCMP_SYS(socketpair),
+          SCMP_SYS(ptrace),         SCMP_SYS(process_vm_readv), SCMP_SYS(process_vm_writev),
+          SCMP_SYS(io_uring_setup), SCMP_SYS(personality),      SCMP_SYS(truncate),
+          SCMP_SYS(chown),          SCMP_SYS(fchown),           SCMP_SYS(lchown),
+          SCMP_SYS(fchownat),       SCMP_SYS(setxattr),         SCMP_SYS(lsetxattr),
+          SCMP_SYS(fsetxattr),      SCMP_SYS(removexattr),      SCMP_SYS(lremovexattr),
+          SCMP_SYS(fremovexattr)}) {
         if (rc == 0) rc = seccomp_rule_add(ctx, SCMP_ACT_ERRNO(EPERM), call, 0);
     }
     // clone3 hides its flags from the filter: the C library then falls back to clone.
