@@ -8,6 +8,7 @@
 #include "posix/child_watch.h"
 
 #include "core/platform.h"
+#include "core/run_record.h"
 
 class QSocketNotifier;
 class QTimer;
@@ -42,9 +43,12 @@ public:
     long long Milliseconds() override;
     HandOverResult HandOverToRunningCopy(const std::vector<std::string>& paths,
                                          int waitMs) override;
+    std::string SaveRunRecord(const std::string& name, const std::string& text) override;
+    void OpenWithViewer(const std::string& path) override;
+    void StartProgramWith(const std::vector<std::string>& paths) override;
 
     // Told, from the event loop, of each started archiver that has ended.
-    void OnArchiverEnded(std::function<void(long long process, bool succeeded)> handler) {
+    void OnArchiverEnded(std::function<void(long long process, ArchiverEnd end)> handler) {
         onEnded_ = std::move(handler);
     }
 
@@ -55,7 +59,7 @@ private:
     posix::ChildWatcher children_;
     std::unique_ptr<QSocketNotifier> childNotifier_;
     std::unique_ptr<QTimer> childPoll_;
-    std::function<void(long long, bool)> onEnded_;
+    std::function<void(long long, ArchiverEnd)> onEnded_;
 };
 
 }  // namespace doredaviro::qt

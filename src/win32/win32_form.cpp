@@ -156,9 +156,9 @@ void Win32Form::TaskbarProgress(int ended, int started) {
                                static_cast<ULONGLONG>(started));
 }
 
-void Win32Form::Notify(const std::string& title, const std::string& text, bool failure) {
+bool Win32Form::Notify(const std::string& title, const std::string& text, bool failure, bool) {
     HWND window = window_.handle();
-    if (!window) return;
+    if (!window) return false;
     notice_.cbSize = sizeof notice_;
     notice_.hWnd = window;
     notice_.uID = 1;
@@ -177,6 +177,7 @@ void Win32Form::Notify(const std::string& title, const std::string& text, bool f
     notice_.dwInfoFlags = failure ? NIIF_WARNING : NIIF_INFO;
     noticeShown_ = Shell_NotifyIconW(noticeAdded_ ? NIM_MODIFY : NIM_ADD, &notice_) != FALSE;
     if (!noticeAdded_ && noticeShown_) noticeAdded_ = true;
+    return false;
 }
 
 bool Win32Form::IsActive() { return window_.handle() && GetForegroundWindow() == window_.handle(); }

@@ -525,7 +525,7 @@ TEST_F(WindowTest, TheDesktopHearsOfEndedArchiversWithoutTheWindowChanging) {
     form_.TaskbarProgress(0, 0);
     // The balloon's text is the form's, cut to what the notification area holds.
     const std::string longPath = "C:\\" + std::string(400, 'x');
-    form_.Notify(text::kNoticeTitle, "3件のうち1件が失敗しました。\n" + longPath, true);
+    form_.Notify(text::kNoticeTitle, "3件のうち1件が失敗しました。\n" + longPath, true, true);
     const NOTIFYICONDATAW& notice = form_.lastNotice();
     EXPECT_EQ(std::wstring(notice.szInfoTitle), Widen(text::kNoticeTitle));
     const std::wstring shown = notice.szInfo;
