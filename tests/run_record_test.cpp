@@ -14,12 +14,12 @@ TEST(RunRecordTest, FieldsEscapeWhatBreaksALineAndComeBackExact) {
     const Case cases[] = {
         {"/home/u/a b.txt", "/home/u/a b.txt"},
         {"/資料/R&D <x>.7z", "/資料/R&D <x>.7z"},  // valid UTF-8 reads as it is
-        {"a\\tb", "a\\\\tb"},                       // a backslash is never read as an escape
+        {"a\\tb", "a\\\\tb"},                      // a backslash is never read as an escape
         {"a\tb\nc\rd", "a\\tb\\nc\\rd"},
         {std::string("\x01\x1f\x7f", 3) + std::string(1, '\0'), "\\x01\\x1F\\x7F\\x00"},
         {"/latin1-\xe9t\xe9", "/latin1-\\xE9t\\xE9"},  // not UTF-8: byte by byte
-        {"\xe3\x81", "\\xE3\\x81"},                     // a sequence cut short
-        {"\xed\xa0\x80", "\\xED\\xA0\\x80"},            // a surrogate is no UTF-8
+        {"\xe3\x81", "\\xE3\\x81"},                    // a sequence cut short
+        {"\xed\xa0\x80", "\\xED\\xA0\\x80"},           // a surrogate is no UTF-8
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.escaped);
@@ -52,7 +52,8 @@ TEST(RunRecordTest, ARunKeepsABoundedShareOfWhatFailuresWrote) {
 }
 
 TEST(RunRecordTest, MarkupIsEscaped) {
-    EXPECT_EQ(EscapeMarkup("R&D <資料> \"a\" 'b'"), "R&amp;D &lt;資料&gt; &quot;a&quot; &#39;b&#39;");
+    EXPECT_EQ(EscapeMarkup("R&D <資料> \"a\" 'b'"),
+              "R&amp;D &lt;資料&gt; &quot;a&quot; &#39;b&#39;");
 }
 
 }  // namespace

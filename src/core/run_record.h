@@ -32,7 +32,7 @@ constexpr std::size_t kRecordErrorBytes = 1 << 20;
 constexpr int kRecordsKept = 50;
 
 struct ArchiverRecord {
-    std::string path;  // exact bytes
+    std::string path;         // exact bytes
     long long startedMs = 0;  // wall clock, milliseconds since 1970 UTC
     long long endedMs = 0;
     ArchiverEnd end;

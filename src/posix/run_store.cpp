@@ -34,7 +34,7 @@ bool MakeFolders(const std::string& path) {
         const std::string part = path.substr(0, at);
         if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
     }
-    struct stat st{};
+    struct stat st {};
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -88,8 +88,8 @@ std::string SaveRunRecord(const std::string& folder, const std::string& name,
         path.insert(path.size() - 4, "-" + std::to_string(getpid()));
     }
     const std::string temporary = folder + "/.writing-" + std::to_string(getpid());
-    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW,
-                        0600);
+    const int fd =
+        open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) return Fail(temporary, errno);
     const bool written = WriteAll(fd, text) && fsync(fd) == 0;
     const int error = errno;
