@@ -54,7 +54,7 @@ public:
     void TaskbarProgress(int ended, int started) override;
     bool Notify(const std::string& title, const std::string& text, bool failure,
                 bool putBack) override;
-    void EndProgram() override {}
+    void EndProgram() override;
     bool IsActive() override;
     void RequestTick(int ms) override;
 
@@ -74,6 +74,7 @@ private:
     NOTIFYICONDATAW notice_{};
     bool noticeAdded_ = false;
     bool noticeShown_ = false;
+    bool noticePutsBack_ = false;  // the balloon shown offers the failures back
 
 public:
     ~Win32Form() override;
