@@ -96,6 +96,16 @@ public:
 // While the archivers end: the longest the event loop was kept from a timer due every 5 ms.
 double worstLoopDelayMs = 0;
 
+// Each run leaves its record, written while the clocks run: one new file per run.
+void CheckRecord(BenchForm& form, std::string& last) {
+    const std::string record = form.form().LastRecord();
+    if (record.empty() || record == last || access(record.c_str(), R_OK) != 0) {
+        Fail("the run left no record");
+    }
+    last = record;
+}
+std::string lastRecord;
+
 std::vector<std::string> MakePaths(int count) {
     static const char* const kFolders[] = {
         "/home/hanako/Documents/Reports/2023-Q4",
@@ -133,6 +143,7 @@ double Program(BenchSystem& system, BenchForm& form, const std::vector<std::stri
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     }
     if (form.form().RunningArchivers() > 0) Fail("the archivers were not all reaped");
+    CheckRecord(form, lastRecord);
     return rate;
 }
 
@@ -171,6 +182,7 @@ void Ending(BenchSystem& system, BenchForm& form) {
     }
     probe.stop();
     if (form.form().RunningArchivers() > 0) Fail("the sleepers did not all end");
+    CheckRecord(form, lastRecord);
     Sample("exec.ending.seconds", std::chrono::duration<double>(Clock::now() - begin).count());
     Sample("exec.ending.taskbar_updates", form.taskbarUpdates);
     Sample("exec.ending.worst_loop_delay_ms", worstLoopDelayMs);
