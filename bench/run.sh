@@ -207,6 +207,10 @@ row "  bare posix_spawn loop, same paths" "$ex_bare" "/s" "$(range exec.bare)" \
     "$(count exec.bare)" "" ""
 row "  program / bare (paired per round: ${ex_paired}x)" "${ex_ratio}x" "" "" "" ">= 0.90x" \
     "$(meets "$ex_ratio" ">=" 0.90)"
+row "  program, run record and error tails off" "$(median exec.norecord)" "/s" \
+    "$(range exec.norecord)" "$(count exec.norecord)" "" ""
+row "  record on / off (paired: $(paired exec.program exec.norecord)x)" \
+    "$(ratio "$ex_prog" "$(median exec.norecord)")x" "" "" "" "~1x" ""
 row "2000 archivers ending at once: reaped in" "$(median exec.ending.seconds)" "s" \
     "$(range exec.ending.seconds)" "$(count exec.ending.seconds)" "" ""
 row "  task bar updates meanwhile" "$(median exec.ending.taskbar_updates)" "" \

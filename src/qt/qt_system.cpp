@@ -100,7 +100,7 @@ Launched QtSystem::Launch(const std::string& tool, const std::string& path,
                           const std::string& folder) {
     pid_t pid = 0;
     int errorPipe[2] = {-1, -1};
-    const bool piped = children_.OpenErrorPipe(errorPipe);
+    const bool piped = keepErrorTails && children_.OpenErrorPipe(errorPipe);
     const int error = posix::LaunchDetached(tool, path, folder, &pid, piped ? errorPipe[1] : -1);
     if (piped) close(errorPipe[1]);
     if (error != 0) {

@@ -28,6 +28,9 @@ public:
     QtSystem(const QtSystem&) = delete;
     QtSystem& operator=(const QtSystem&) = delete;
 
+    // Whether launches keep the end of each archiver's standard error (the bench compares).
+    bool keepErrorTails = true;
+
     // Message boxes belong to `window` while it is shown.
     void SetMessageOwner(QWidget* window) { owner_ = window; }
 
