@@ -34,6 +34,8 @@ int main(int argc, char* argv[]) {
     QApplication app(qtArgc, argv);
     QApplication::setApplicationName(QStringLiteral("Zivev+Korvu"));
     QApplication::setDesktopFileName(QStringLiteral("org.doredaviro.ZivevKorvu"));
+    // A closed window's process may wait for its archivers; the handlers say when it ends.
+    QApplication::setQuitOnLastWindowClosed(false);
 
     int status = 1;
     {

@@ -76,6 +76,11 @@ public:
         if (!instead.empty() && launched.process > 0) started.push_back(launched.process);
         return launched;
     }
+    // The run record off: no file, no standard error kept, for the comparison.
+    std::string SaveRunRecord(const std::string& name, const std::string& text) override {
+        return recordOff ? std::string() : QtSystem::SaveRunRecord(name, text);
+    }
+    bool recordOff = false;
     std::vector<long long> started;  // while `instead` is set
     Clock::time_point waitShown;
     std::vector<std::string> otherMessages;
@@ -95,6 +100,16 @@ public:
 
 // While the archivers end: the longest the event loop was kept from a timer due every 5 ms.
 double worstLoopDelayMs = 0;
+
+// Each run leaves its record, written while the clocks run: one new file per run.
+void CheckRecord(BenchForm& form, std::string& last) {
+    const std::string record = form.form().LastRecord();
+    if (record.empty() || record == last || access(record.c_str(), R_OK) != 0) {
+        Fail("the run left no record");
+    }
+    last = record;
+}
+std::string lastRecord;
 
 std::vector<std::string> MakePaths(int count) {
     static const char* const kFolders[] = {
@@ -133,6 +148,17 @@ double Program(BenchSystem& system, BenchForm& form, const std::vector<std::stri
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     }
     if (form.form().RunningArchivers() > 0) Fail("the archivers were not all reaped");
+    if (!system.recordOff) CheckRecord(form, lastRecord);
+    return rate;
+}
+
+double ProgramWithoutRecord(BenchSystem& system, BenchForm& form,
+                            const std::vector<std::string>& paths) {
+    system.recordOff = true;
+    system.keepErrorTails = false;
+    const double rate = Program(system, form, paths);
+    system.recordOff = false;
+    system.keepErrorTails = true;
     return rate;
 }
 
@@ -171,6 +197,7 @@ void Ending(BenchSystem& system, BenchForm& form) {
     }
     probe.stop();
     if (form.form().RunningArchivers() > 0) Fail("the sleepers did not all end");
+    CheckRecord(form, lastRecord);
     Sample("exec.ending.seconds", std::chrono::duration<double>(Clock::now() - begin).count());
     Sample("exec.ending.taskbar_updates", form.taskbarUpdates);
     Sample("exec.ending.worst_loop_delay_ms", worstLoopDelayMs);
@@ -263,8 +290,8 @@ int main(int argc, char* argv[]) {
     for (int r = 0; r < rounds; ++r) {
         Ending(system, form);
         // The order turns each round so that none always runs first.
-        for (int k = 0; k < 3; ++k) {
-            switch ((r + k) % 3) {
+        for (int k = 0; k < 4; ++k) {
+            switch ((r + k) % 4) {
                 case 0:
                     Sample("exec.program", Program(system, form, paths));
                     break;
@@ -273,6 +300,9 @@ int main(int argc, char* argv[]) {
                     break;
                 case 2:
                     Sample("exec.xargs", Xargs(pathListFile, kRows));
+                    break;
+                case 3:
+                    Sample("exec.norecord", ProgramWithoutRecord(system, form, paths));
                     break;
             }
         }

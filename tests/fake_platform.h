@@ -64,10 +64,17 @@ public:
     struct Notice {
         std::string title, text;
         bool failure;
+        bool putBack;
     };
     std::vector<Notice> notices;
     std::vector<int> ticks;  // each RequestTick's delay
     int ends = 0;
+    bool noticesAnswered = true;  // what Notify returns
+    int programEnds = 0;
+    long long wallClock = 1765241453123;                       // 2025-12-09T00:50:53.123Z
+    std::vector<std::pair<std::string, std::string>> records;  // each SaveRunRecord
+    std::vector<std::string> viewed;
+    std::vector<std::vector<std::string>> programStarts;
     int endStatus = -1;
     std::vector<std::vector<std::string>> handedOver;  // each HandOverToRunningCopy's paths
     int broughtToFront = 0;
@@ -108,9 +115,21 @@ public:
     void HideProgress() override { log.push_back("HideProgress"); }
     void PumpEvents() override;
     void TaskbarProgress(int ended, int started) override { taskbar.emplace_back(ended, started); }
-    void Notify(const std::string& title, const std::string& text, bool failure) override {
-        notices.push_back({title, text, failure});
+    bool Notify(const std::string& title, const std::string& text, bool failure,
+                bool putBack) override {
+        notices.push_back({title, text, failure, putBack});
+        return noticesAnswered;
     }
+    void EndProgram() override { ++programEnds; }
+    std::string SaveRunRecord(const std::string& name, const std::string& text) override {
+        records.emplace_back(name, text);
+        return "/state/" + name;
+    }
+    void OpenWithViewer(const std::string& path) override { viewed.push_back(path); }
+    void StartProgramWith(const std::vector<std::string>& paths) override {
+        programStarts.push_back(paths);
+    }
+    long long WallClockMs() override { return wallClock; }
     bool IsActive() override { return active; }
     void RequestTick(int ms) override { ticks.push_back(ms); }
 

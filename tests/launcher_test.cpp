@@ -9,8 +9,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <set>
 #include <sstream>
@@ -20,6 +22,7 @@
 
 #include "posix/child_watch.h"
 #include "posix/launcher.h"
+#include "posix/run_store.h"
 #include "test_support.h"
 
 namespace doredaviro {
@@ -150,6 +153,73 @@ TEST_F(LauncherTest, ReapsOnlyItsOwnAndKnowsHowEachEnded) {
     EXPECT_EQ(watcher_.Count(), 0u);
     EXPECT_FALSE(AZombieRemains());
     EXPECT_EQ(OpenDescriptors(), before);
+}
+
+// Each archiver's standard error comes through a pipe of its own, of which only the end is
+// kept however much it writes; past the pipes' cap it writes where it did before.
+TEST_F(LauncherTest, KeepsTheEndOfWhatEachWroteToStandardError) {
+    const std::string script = dir_.file("chatty");
+    std::ofstream(script)
+        << "#!/bin/sh\n"
+           "case \"$1\" in\n"
+           "much) head -c 200000 /dev/zero | tr '\\000' x >&2; echo why >&2; exit 3;;\n"
+           "killed) echo bye >&2; kill -9 $$;;\n"
+           "esac\n";
+    chmod(script.c_str(), 0700);
+    const int before = OpenDescriptors();
+    const auto launch = [&](const std::string& argument) {
+        int ends[2];
+        const bool piped = watcher_.OpenErrorPipe(ends);
+        pid_t pid = 0;
+        EXPECT_EQ(posix::LaunchDetached(script, argument, "", &pid, piped ? ends[1] : -1), 0);
+        if (piped) close(ends[1]);
+        watcher_.Watch(pid, piped ? ends[0] : -1);
+        return pid;
+    };
+    const pid_t much = launch("much"), killed = launch("killed");
+    std::vector<pid_t> quiet;
+    for (std::size_t i = 0; i < posix::ChildWatcher::kMostPipes + 20; ++i)
+        quiet.push_back(launch("q"));
+    std::map<pid_t, posix::ChildWatcher::Ended> ended;
+    while (watcher_.Count() > 0) {
+        pollfd p{watcher_.fd(), POLLIN, 0};
+        poll(&p, 1, 100);
+        for (auto& e : watcher_.Reap()) ended[e.pid] = e;
+    }
+    EXPECT_EQ(ended[much].status, 3);
+    EXPECT_EQ(ended[much].errorTail.size(), posix::ChildWatcher::kTailBytes);
+    EXPECT_EQ(ended[much].errorTail.substr(posix::ChildWatcher::kTailBytes - 5), "xwhy\n");
+    EXPECT_EQ(ended[killed].signal, SIGKILL);
+    EXPECT_EQ(ended[killed].errorTail, "bye\n");
+    EXPECT_TRUE(ended[quiet.back()].succeeded);
+    EXPECT_EQ(OpenDescriptors(), before);
+}
+
+// A record is written whole, private, and the oldest go beyond the number kept; where it
+// cannot be written, one line says so and nothing else changes.
+TEST_F(LauncherTest, RunRecordsArePrivateWholeAndBounded) {
+    const std::string folder = dir_.file("state/doredaviro");
+    for (const char* name : {"run-1.tsv", "run-3.tsv", "run-2.tsv"}) {
+        EXPECT_EQ(posix::SaveRunRecord(folder, name, std::string("# ") + name + "\n", 2),
+                  folder + "/" + name);
+    }
+    struct stat st {};
+    ASSERT_EQ(stat(folder.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    ASSERT_EQ(stat((folder + "/run-3.tsv").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_NE(access((folder + "/run-1.tsv").c_str(), F_OK), 0);
+    std::ifstream kept(folder + "/run-2.tsv");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "# run-2.tsv\n");
+    EXPECT_EQ(std::system(("ls -A " + folder + " | wc -l | grep -qx 2").c_str()), 0);
+
+    const std::string file = dir_.file("a-file");
+    std::ofstream(file) << "x";
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(posix::SaveRunRecord(file + "/doredaviro", "run-4.tsv", "x", 2), "");
+    EXPECT_EQ(posix::SaveRunRecord(file + "/doredaviro", "run-5.tsv", "x", 2), "");
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
 }
 
 TEST_F(LauncherTest, ReportsEveryWayAStartCanFail) {

@@ -401,7 +401,8 @@ TEST_F(ArchiversTest, FailuresNameTheFirstTwoAndCountTheRest) {
     for (long long p : {1, 2, 3, 4}) form_.ArchiverEnded(p, false);
     ASSERT_EQ(fake_.notices.size(), 1u);
     // In the order they ended. A name that is no UTF-8 is shown, not sent raw.
-    EXPECT_EQ(fake_.notices[0].text, "4件のうち4件が失敗しました。\n/4\xef\xbf\xbd\n/3\nほか2件");
+    EXPECT_EQ(fake_.notices[0].text, "4件すべて失敗しました。\n/4\xef\xbf\xbd\n/3\nほか2件");
+    EXPECT_TRUE(fake_.notices[0].putBack);
 }
 
 TEST_F(ArchiversTest, ASuccessIsToldOnlyToSomeoneElsewhereAndAShortRunNotAtAll) {
@@ -453,16 +454,132 @@ TEST_F(ArchiversTest, ManyEndingAtOnceUpdateTheTaskBarAFewTimesASecond) {
     EXPECT_EQ(fake_.taskbar.back(), std::make_pair(1999, 2000));
 }
 
-TEST_F(ArchiversTest, AfterTheWindowClosesNothingIsShownAndNothingWaits) {
-    Run({"/a", "/b"});
-    After(5000);
+TEST_F(ArchiversTest, EachRunIsRecordedInTheOrderStarted) {
+    Run({"/b\tc", "/a"});
+    fake_.wallClock += 1500;
+    form_.ArchiverEnded(2, ArchiverEnd{false, -1, 9, "killed"});
+    form_.ArchiverEnded(1, ArchiverEnd{false, 2, 0, "no room\n"});
+    ASSERT_EQ(fake_.records.size(), 1u);
+    EXPECT_EQ(fake_.records[0].first, "run-2025-12-09T00-50-53.123Z.tsv");
+    EXPECT_EQ(fake_.records[0].second,
+              "# Zivev+Korvu run record 1\n"
+              "2025-12-09T00:50:53.123Z\t2025-12-09T00:50:54.623Z\texit 2\t/b\\tc\tno room\\n\n"
+              "2025-12-09T00:50:53.123Z\t2025-12-09T00:50:54.623Z\tsignal 9\t/a\tkilled\n");
+    EXPECT_EQ(form_.LastRecord(), "/state/run-2025-12-09T00-50-53.123Z.tsv");
+}
+
+// The failures go back as the drop that listed them: in the list's order, under the rules of
+// any drop, and once.
+TEST_F(ArchiversTest, PutBackIsOneDropOfTheFailures) {
+    struct Case {
+        const char* name;
+        Rows listedMeanwhile;  // rows added after the run
+        bool fromNotice;
+        bool duringMessage;
+        Rows expected;
+        bool full;
+    };
+    const Case cases[] = {
+        {"by key, in the order listed", {}, false, false, {"/c", "/a"}, false},
+        {"from the notice, above rows added since",
+         {"/new"},
+         true,
+         false,
+         {"/c", "/a", "/new"},
+         false},
+        {"while a message is open it waits", {}, false, true, {"/c", "/a"}, false},
+        {"past the limit: the list's message", Rows(kMaxRows - 1, "p"), false, false, {}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakePlatform fake;
+        frmDoredAviro form{fake, fake, Settings{"/i", "/k"}};
+        fake.rows = {"/c", "/b", "/a"};
+        form.cmdExec_Click();
+        for (long long p : {3, 2, 1}) form.ArchiverEnded(p, p == 2);
+        fake.rows = c.listedMeanwhile;
+        fake.msgBoxes.clear();
+        if (c.duringMessage) {
+            fake.onMsgBox = [&](const MsgBoxCall&) {
+                form.Form_KeyDown(Key::F5);
+                EXPECT_TRUE(fake.rows.empty());
+            };
+            form.cmdExec_Click();  // an empty list's message
+        } else if (c.fromNotice) {
+            form.NoticeAnswered(NoticeAnswer::PutBack);
+            EXPECT_EQ(fake.broughtToFront, 1);
+        } else {
+            form.Form_KeyDown(Key::F5);
+        }
+        if (c.full) {
+            EXPECT_EQ(fake.msgBoxes, std::vector<MsgBoxCall>{kFull});
+            EXPECT_EQ(fake.rows.size(), c.listedMeanwhile.size());
+        } else {
+            EXPECT_EQ(fake.rows, c.expected);
+        }
+        const auto rows = fake.rows;
+        form.Form_KeyDown(Key::F5);
+        EXPECT_EQ(fake.rows, rows);
+        EXPECT_TRUE(fake.programStarts.empty());
+    }
+}
+
+// Closing never waits for the archivers, nor loses what they did: the process stays without
+// its window until they end and the notice is answered.
+TEST_F(ArchiversTest, AClosedWindowStillTellsAndThenEnds) {
+    struct Case {
+        const char* name;
+        bool answered;  // the desktop shows the notice and will say what became of it
+        std::function<void(frmDoredAviro&, FakePlatform&)> then;
+        Rows viewed;
+        std::vector<Rows> started;
+    };
+    const Case cases[] = {
+        {"put back: a new start takes them",
+         true,
+         [](frmDoredAviro& f, FakePlatform&) { f.NoticeAnswered(NoticeAnswer::PutBack); },
+         {},
+         {{"/a", "/c"}}},
+        {"clicked: the record opens",
+         true,
+         [](frmDoredAviro& f, FakePlatform&) { f.NoticeAnswered(NoticeAnswer::Clicked); },
+         {"/state/run-2025-12-09T00-50-53.123Z.tsv"},
+         {}},
+        {"never answered: it ends in time",
+         true,
+         [](frmDoredAviro& f, FakePlatform& k) {
+             k.clock += kClosedNoticeWaitMs;
+             f.Tick();
+         },
+         {},
+         {}},
+        {"no notice service", false, nullptr, {}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakePlatform fake;
+        frmDoredAviro form{fake, fake, Settings{"/i", "/k"}};
+        fake.noticesAnswered = c.answered;
+        fake.rows = {"/c", "/b", "/a"};
+        form.cmdExec_Click();
+        form.Form_KeyDown(Key::F4);
+        EXPECT_EQ(fake.unloads, 1);  // at once
+        for (long long p : {1, 2, 3}) form.ArchiverEnded(p, p == 2);
+        EXPECT_EQ(fake.records.size(), 1u);
+        ASSERT_EQ(fake.notices.size(), 1u);  // however short the run
+        EXPECT_EQ(fake.notices[0].text, "3件のうち2件が失敗しました。\n/c\n/a");
+        if (c.then) {
+            EXPECT_EQ(fake.programEnds, 0);
+            c.then(form, fake);
+        }
+        EXPECT_EQ(fake.programEnds, 1);
+        EXPECT_EQ(fake.viewed, c.viewed);
+        EXPECT_EQ(fake.programStarts, c.started);
+        EXPECT_TRUE(fake.taskbar.back() == std::make_pair(0, 3));  // nothing more shown
+    }
+    // With nothing running, closing ends the program at once.
     form_.Form_KeyDown(Key::F4);
-    EXPECT_EQ(fake_.unloads, 1);  // closing did not wait for them
-    const auto taskbar = fake_.taskbar.size();
-    form_.ArchiverEnded(1, false);
-    form_.ArchiverEnded(2, false);
-    EXPECT_TRUE(fake_.notices.empty());
-    EXPECT_EQ(fake_.taskbar.size(), taskbar);
+    EXPECT_EQ(fake_.programEnds, 1);
 }
 
 TEST_F(WindowTest, FunctionKeysWorkTheButtons) {

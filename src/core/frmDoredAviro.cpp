@@ -124,6 +124,8 @@ Key KeyOf(int keyCode, int shift) {
             return Key::F1;
         case keycode::kF4:
             return Key::F4;
+        case keycode::kF5:
+            return Key::F5;
         // As every Windows program pastes, and nothing else: Alt with Ctrl is AltGr, which types.
         case keycode::kV:
             return held == kCtrl ? Key::Paste : Key::Other;
@@ -139,6 +141,8 @@ void frmDoredAviro::Form_KeyDown(Key key) {
         Execute();
     } else if (key == Key::F4) {
         Close();
+    } else if (key == Key::F5) {
+        PutBackFailures();
     } else if (key == Key::Paste) {
         // Read now, as the user saw it; it then goes the way a drop goes.
         const std::vector<std::string> paths = view_.CopiedFiles();
@@ -230,38 +234,118 @@ std::string Fill(std::string text, int n, int m) {
 }  // namespace
 
 void frmDoredAviro::ArchiverEnded(long long process, bool succeeded) {
+    ArchiverEnd end;
+    end.succeeded = succeeded;
+    end.status = succeeded ? 0 : -1;
+    ArchiverEnded(process, std::move(end));
+}
+
+void frmDoredAviro::ArchiverEnded(long long process, ArchiverEnd end) {
     const auto it = running_.find(process);
     if (it == running_.end()) return;
     ++run_.ended;
-    if (!succeeded) {
+    if (!end.succeeded) {
         ++run_.failed;
-        if (run_.firstFailed.size() < 2) run_.firstFailed.push_back(ShownPath(it->second));
+        if (run_.firstFailed.size() < 2) run_.firstFailed.push_back(ShownPath(it->second.path));
     }
+    // However much the archivers wrote, the run keeps a bounded share of it.
+    if (end.succeeded || end.errorTail.size() > kRecordErrorBytes - run_.errorBytes) {
+        end.errorTail.clear();
+    }
+    run_.errorBytes += end.errorTail.size();
+    ArchiverRecord record{std::move(it->second.path), it->second.startedMs, system_.WallClockMs(),
+                          std::move(end)};
+    run_.records.emplace_back(it->second.order, std::move(record));
     running_.erase(it);
     if (!running_.empty()) {
         ShowRunProgress(false);
         return;
     }
-    const Run run = std::move(run_);
+    Run run = std::move(run_);
     run_ = {};
-    // Once the window has closed, nothing more is shown: the archivers were left
-    // to run by themselves.
-    if (!loaded_) return;
-    view_.TaskbarProgress(run.ended, run.started);
-    view_.TaskbarProgress(0, 0);
-    if (system_.Milliseconds() - run.since < kNoticeAfterMs) return;
+    RunEnded(std::move(run));
+}
+
+void frmDoredAviro::RunEnded(Run run) {
+    std::sort(run.records.begin(), run.records.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<ArchiverRecord> records;
+    records.reserve(run.records.size());
+    lastFailed_.clear();
+    for (auto& [order, record] : run.records) {
+        if (!record.end.succeeded) lastFailed_.push_back(record.path);
+        records.push_back(std::move(record));
+    }
+    // As a drop of them would come, so that they are listed as they were.
+    std::reverse(lastFailed_.begin(), lastFailed_.end());
+    const long long startedMs = records.empty() ? system_.WallClockMs() : records.front().startedMs;
+    lastRecord_ = system_.SaveRunRecord(RunRecordName(startedMs), FormatRunRecord(records));
+
+    if (loaded_) {
+        view_.TaskbarProgress(run.ended, run.started);
+        view_.TaskbarProgress(0, 0);
+        if (system_.Milliseconds() - run.since < kNoticeAfterMs) return;
+    }
+    // A closed window's results are told however short the run: nobody saw them.
     if (run.failed == 0) {
         // All went well: worth a word only to someone working elsewhere.
-        if (!view_.IsActive()) {
-            view_.Notify(text::kNoticeTitle, Fill(text::kNoticeAllDone, run.ended, 0), false);
+        if (!loaded_ || !view_.IsActive()) {
+            view_.Notify(text::kNoticeTitle, Fill(text::kNoticeAllDone, run.ended, 0), false,
+                         false);
         }
+        EndIfDone();
         return;
     }
-    std::string body = Fill(text::kNoticeFailed, run.ended, run.failed);
+    std::string body = run.failed == run.ended ? Fill(text::kNoticeAllFailed, run.ended, 0)
+                                               : Fill(text::kNoticeFailed, run.ended, run.failed);
     for (const std::string& path : run.firstFailed) body += "\n" + path;
     const int more = run.failed - static_cast<int>(run.firstFailed.size());
     if (more > 0) body += "\n" + Fill(text::kNoticeMoreFailed, 0, more);
-    view_.Notify(text::kNoticeTitle, body, true);
+    const bool answerComes = view_.Notify(text::kNoticeTitle, body, true, true);
+    if (!loaded_ && answerComes) {
+        noticeOpen_ = true;
+        const long long now = system_.Milliseconds();
+        closedWaitUntil_ = now + kClosedNoticeWaitMs;
+        TickAt(closedWaitUntil_, now);
+    }
+    EndIfDone();
+}
+
+void frmDoredAviro::PutBackFailures() {
+    if (lastFailed_.empty()) return;
+    std::vector<std::string> paths;
+    paths.swap(lastFailed_);
+    if (loaded_) {
+        lstFileList_OLEDragDrop(paths);
+    } else {
+        system_.StartProgramWith(paths);
+    }
+}
+
+void frmDoredAviro::NoticeAnswered(NoticeAnswer answer) {
+    switch (answer) {
+        case NoticeAnswer::Clicked:
+            if (loaded_) {
+                view_.ComeToFront();
+            } else if (!lastRecord_.empty()) {
+                system_.OpenWithViewer(lastRecord_);
+            }
+            break;
+        case NoticeAnswer::PutBack:
+            PutBackFailures();
+            if (loaded_) view_.ComeToFront();
+            break;
+        case NoticeAnswer::Closed:
+            break;
+    }
+    noticeOpen_ = false;
+    EndIfDone();
+}
+
+void frmDoredAviro::EndIfDone() {
+    if (loaded_ || programEnded_ || !running_.empty() || noticeOpen_) return;
+    programEnded_ = true;
+    view_.EndProgram();
 }
 
 void frmDoredAviro::ShowRunProgress(bool now) {
@@ -285,6 +369,11 @@ void frmDoredAviro::TickAt(long long when, long long now) {
 
 void frmDoredAviro::Tick() {
     tickDue_ = -1;
+    if (closedWaitUntil_ >= 0 && system_.Milliseconds() >= closedWaitUntil_) {
+        closedWaitUntil_ = -1;
+        noticeOpen_ = false;
+        EndIfDone();
+    }
     handOver_.Expire(system_.Milliseconds());
     if (arrived_) {
         arrived_ = false;
@@ -316,7 +405,11 @@ void frmDoredAviro::Execute() {
                 if (result.started) {
                     launched[static_cast<std::size_t>(i)] = 1;
                     ++started;
-                    if (result.process != 0 && running_.emplace(result.process, path).second) {
+                    if (result.process != 0 &&
+                        running_
+                            .emplace(result.process,
+                                     Started{path, ++lastOrder_, system_.WallClockMs()})
+                            .second) {
                         if (run_.started == 0) run_.since = start;
                         ++run_.started;
                     }
@@ -377,6 +470,8 @@ void frmDoredAviro::Unload() {
     waiting_.clear();
     waitingRows_ = 0;
     view_.Unload();
+    // Archivers still running keep the process, without its window, until they have ended.
+    EndIfDone();
 }
 
 }  // namespace doredaviro

@@ -11,6 +11,7 @@
 #include "hand_over.h"
 #include "modDoredAviro.h"
 #include "platform.h"
+#include "run_record.h"
 
 namespace doredaviro {
 
@@ -25,6 +26,9 @@ constexpr long long kProgressDelayMs = 500;
 // a run shorter than kNoticeAfterMs ends without a notice.
 constexpr long long kTaskbarIntervalMs = 250;
 constexpr long long kNoticeAfterMs = 3000;
+// How long a closed window's process waits for an answer to its notice, where the desktop
+// never says it was closed.
+constexpr long long kClosedNoticeWaitMs = 10 * 60 * 1000;
 
 // What a key means to the window, from the key code (those of Windows' virtual keys) and
 // the Shift, Ctrl and Alt held with it (kShift, kCtrl, kAlt). Every front end asks this.
@@ -73,6 +77,16 @@ public:
     // status 0. Closing never waits for them. When the last one running ends,
     // after a run of some seconds, a notice says how many ended and failed.
     void ArchiverEnded(long long process, bool succeeded);
+    void ArchiverEnded(long long process, ArchiverEnd end);
+    // The last run's failed paths go back into the list as one drop, in the order they
+    // were listed; once.
+    void PutBackFailures();
+    // What became of the last notice that named failures. Once the window is closed, the
+    // program ends after it; "put back" then starts the program with the failures.
+    void NoticeAnswered(NoticeAnswer answer);
+    // The paths PutBackFailures would put back, as the drop it makes.
+    const std::vector<std::string>& FailedLastRun() const { return lastFailed_; }
+    const std::string& LastRecord() const { return lastRecord_; }
     // What RequestTick asked for.
     void Tick();
     // Archivers started here that have not ended yet, as far as the front end tells.
@@ -132,11 +146,27 @@ private:
         int started = 0;
         int ended = 0;
         int failed = 0;
-        std::vector<std::string> firstFailed;  // the first two paths
+        std::vector<std::string> firstFailed;                       // the first two paths
+        std::vector<std::pair<long long, ArchiverRecord>> records;  // with their order of start
+        std::size_t errorBytes = 0;
+    };
+    struct Started {
+        std::string path;
+        long long order = 0;  // its place among those started, counted from the list's top
+        long long startedMs = 0;
     };
     void ShowRunProgress(bool now);
+    void RunEnded(Run run);
+    // Once the window has closed, the process ends when nothing more waits for it.
+    void EndIfDone();
 
-    std::map<long long, std::string> running_;  // process → the path it was given
+    std::map<long long, Started> running_;  // process → what it was given
+    long long lastOrder_ = 0;
+    std::vector<std::string> lastFailed_;
+    std::string lastRecord_;
+    bool noticeOpen_ = false;  // a closed window's notice waits for its answer
+    long long closedWaitUntil_ = -1;
+    bool programEnded_ = false;
     Run run_;
     long long lastTaskbar_ = 0;
     bool progressPending_ = false;  // a task bar change waits for the tick

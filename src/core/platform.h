@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -9,7 +10,7 @@ namespace doredaviro {
 enum class MessageStyle { Critical = 16, Exclamation = 48, Information = 64 };
 
 // The keys the window reacts to, as KeyOf names them; every other key is Other.
-enum class Key { Other, Delete, F1, F4, Paste };
+enum class Key { Other, Delete, F1, F4, F5, Paste };
 
 // The codes of the keys that matter, those of Windows' virtual keys, and the shift state's
 // bits: what a front end gives KeyOf.
@@ -19,6 +20,7 @@ constexpr int kDelete = 46;
 constexpr int kV = 86;
 constexpr int kF1 = 112;
 constexpr int kF4 = 115;
+constexpr int kF5 = 116;
 }  // namespace keycode
 constexpr int kShift = 1;
 constexpr int kCtrl = 2;
@@ -33,6 +35,13 @@ enum class HandOverResult {
                   // their room back before this start confirmed
     NoAnswer,     // it did not answer in time; nothing sent can count any more
     NoOtherCopy,  // it ended meanwhile, and this copy now holds the single-copy lock
+};
+
+// What the user did with a notice that named failures.
+enum class NoticeAnswer {
+    Clicked,  // the notice itself, its default action
+    PutBack,  // its action that puts the failures back into the list
+    Closed,   // closed, or expired, or the desktop could not show it
 };
 
 // What became of a launch. A started process whose end the front end will
@@ -75,6 +84,25 @@ public:
     // (and display), waiting `waitMs` at most in all.
     virtual HandOverResult HandOverToRunningCopy(const std::vector<std::string>& paths,
                                                  int waitMs) = 0;
+
+    // The wall clock, in milliseconds since 1970 UTC, for what the program records.
+    virtual long long WallClockMs() {
+        using namespace std::chrono;
+        return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+    }
+    // Keeps a run's record as the file `name` in the program's record folder, written whole or
+    // not at all, and drops the oldest beyond kRecordsKept. Its full path; empty when no
+    // record can be kept (a front end that keeps none says so once).
+    virtual std::string SaveRunRecord(const std::string& name, const std::string& text) {
+        (void)name;
+        (void)text;
+        return {};
+    }
+    // Opens a file with the desktop's viewer for it, without waiting.
+    virtual void OpenWithViewer(const std::string& path) { (void)path; }
+    // Starts this program anew with `paths` as its command line, without waiting: they join the
+    // list of the copy that runs then, or of the new one.
+    virtual void StartProgramWith(const std::vector<std::string>& paths) { (void)paths; }
 };
 
 // The main window as the handlers see it. Geometry is in twips.
@@ -82,7 +110,8 @@ class FormView {
 public:
     virtual ~FormView() = default;
 
-    // Closes the window for good; the program ends once no handler runs.
+    // Closes the window for good and gives up being the single copy (later starts run as the
+    // copy at once); the program ends when EndProgram says.
     virtual void Unload() = 0;
     // Brings the window to the front, out of the task bar when minimised.
     virtual void ComeToFront() = 0;
@@ -118,9 +147,13 @@ public:
     // Archivers started here: `ended` of `started` have ended. (0, 0) when none
     // runs: the task bar shows no progress.
     virtual void TaskbarProgress(int ended, int started) = 0;
-    // A notice from the desktop, outside the window; `failure` when something
-    // went wrong. Where the desktop has no way to show one, nothing happens.
-    virtual void Notify(const std::string& title, const std::string& text, bool failure) = 0;
+    // A notice from the desktop, outside the window; `failure` when something went wrong;
+    // `putBack` offers the action that puts the failures back. True when the front end will
+    // tell NoticeAnswered what became of it; false when the desktop cannot show one.
+    virtual bool Notify(const std::string& title, const std::string& text, bool failure,
+                        bool putBack) = 0;
+    // The program may end now: its window is closed and nothing more waits for it.
+    virtual void EndProgram() = 0;
     // True while the window is the one the user works in.
     virtual bool IsActive() = 0;
     // Calls the form's Tick once, about `ms` from now (0: once what waits now is

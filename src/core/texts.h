@@ -36,6 +36,9 @@ inline constexpr char kCmdClose[] = "閉じる";
 inline constexpr char kNoticeTitle[] = "+Korvuの処理が終わりました";
 inline constexpr char kNoticeAllDone[] = "{n}件の処理が終わりました。";
 inline constexpr char kNoticeFailed[] = "{n}件のうち{m}件が失敗しました。";
+inline constexpr char kNoticeAllFailed[] = "{n}件すべて失敗しました。";
+// The notice's action, where the desktop offers actions.
+inline constexpr char kNoticePutBack[] = "失敗した項目をリストに戻す";
 inline constexpr char kNoticeMoreFailed[] = "ほか{m}件";
 
 // Heard through assistive technology only.

@@ -64,6 +64,7 @@ std::string ThisMachine() {
 }
 
 std::vector<std::string> held;
+std::vector<int> heldFds;
 
 }  // namespace
 
@@ -125,8 +126,18 @@ bool AnotherInstanceRuns() {
     }
     // Held until the process ends.
     held.clear();
-    for (const auto& [name, fd] : taken) held.push_back(name);
+    heldFds.clear();
+    for (const auto& [name, fd] : taken) {
+        held.push_back(name);
+        heldFds.push_back(fd);
+    }
     return false;
+}
+
+void ReleaseInstanceLocks() {
+    for (const int fd : heldFds) close(fd);
+    heldFds.clear();
+    held.clear();
 }
 
 const std::vector<std::string>& HeldInstanceLocks() { return held; }

@@ -21,6 +21,8 @@ bool AnotherInstanceRuns();
 
 // The lock files this process holds; empty until AnotherInstanceRuns has taken them.
 const std::vector<std::string>& HeldInstanceLocks();
+// Gives the lock up before the process ends: the next start runs as the single copy.
+void ReleaseInstanceLocks();
 inline bool HoldsInstanceLock() { return !HeldInstanceLocks().empty(); }
 
 }  // namespace doredaviro::posix

@@ -18,7 +18,7 @@ namespace {
 char** keptEnvironment = nullptr;
 
 int Configure(posix_spawnattr_t& attr, posix_spawn_file_actions_t& actions,
-              const std::string& directory) {
+              const std::string& directory, int errorFd) {
     sigset_t signals;
     sigfillset(&signals);
     posix_spawnattr_setsigdefault(&attr, &signals);
@@ -26,6 +26,7 @@ int Configure(posix_spawnattr_t& attr, posix_spawn_file_actions_t& actions,
     posix_spawnattr_setsigmask(&attr, &signals);
     int error = posix_spawnattr_setflags(
         &attr, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    if (error == 0 && errorFd >= 0) error = posix_spawn_file_actions_adddup2(&actions, errorFd, 2);
     // Also whatever this program itself inherited without close-on-exec.
     if (error == 0) error = posix_spawn_file_actions_addclosefrom_np(&actions, 3);
     if (error == 0 && !directory.empty()) {
@@ -48,7 +49,7 @@ void KeepEnvironmentForLaunches() {
 }
 
 int LaunchDetached(const std::string& program, const std::string& argument,
-                   const std::string& directory, pid_t* pid) {
+                   const std::string& directory, pid_t* pid, int errorFd) {
     if (program.empty()) return ENOENT;
     if (program.find('\0') != std::string::npos || argument.find('\0') != std::string::npos ||
         directory.find('\0') != std::string::npos) {
@@ -61,7 +62,7 @@ int LaunchDetached(const std::string& program, const std::string& argument,
         posix_spawnattr_destroy(&attr);
         return error;
     }
-    int error = Configure(attr, actions, directory);
+    int error = Configure(attr, actions, directory, errorFd);
     if (error == 0) {
         char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>(argument.c_str()),
                         nullptr};
@@ -70,6 +71,32 @@ int LaunchDetached(const std::string& program, const std::string& argument,
         error = posix_spawn(&child, program.c_str(), &actions, &attr, argv,
                             keptEnvironment ? keptEnvironment : environ);
         if (error == 0 && pid) *pid = child;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    return error;
+}
+
+int StartDetached(const std::string& program, const std::vector<std::string>& arguments) {
+    for (const std::string& argument : arguments) {
+        if (argument.find('\0') != std::string::npos) return EINVAL;
+    }
+    posix_spawnattr_t attr;
+    posix_spawn_file_actions_t actions;
+    if (int error = posix_spawnattr_init(&attr)) return error;
+    if (int error = posix_spawn_file_actions_init(&actions)) {
+        posix_spawnattr_destroy(&attr);
+        return error;
+    }
+    int error = Configure(attr, actions, std::string(), -1);
+    if (error == 0) {
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
+        for (const std::string& argument : arguments)
+            argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        pid_t child = 0;
+        error = posix_spawn(&child, program.c_str(), &actions, &attr, argv.data(),
+                            keptEnvironment ? keptEnvironment : environ);
     }
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);

@@ -2,8 +2,13 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QGuiApplication>
 #include <QVariantMap>
+
+#include "core/run_record.h"
+#include "core/texts.h"
 
 namespace doredaviro::qt {
 
@@ -16,7 +21,21 @@ bool HaveSessionBus() {
            QDBusConnection::sessionBus().isConnected();
 }
 
+const QString kService = QStringLiteral("org.freedesktop.Notifications");
+const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
+const QString kPutBackAction = QStringLiteral("put-back");
+
+QDBusMessage NotificationsCall(const QString& method) {
+    QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kService, method);
+    // One that the bus starts on demand is started.
+    call.setAutoStartService(true);
+    return call;
+}
+
 }  // namespace
+
+DesktopNotices::DesktopNotices(std::function<void(NoticeAnswer)> answered)
+    : answered_(std::move(answered)) {}
 
 void DesktopNotices::Progress(int ended, int started) {
     if (!HaveSessionBus()) return;
@@ -35,21 +54,81 @@ void DesktopNotices::Progress(int ended, int started) {
     QDBusConnection::sessionBus().send(update);
 }
 
-void DesktopNotices::Notify(const QString& title, const QString& text, bool failure) {
-    if (!HaveSessionBus()) return;
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.Notifications"),
-        QStringLiteral("/org/freedesktop/Notifications"),
-        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+bool DesktopNotices::Notify(const QString& title, const QString& text, bool failure, bool putBack) {
+    if (!HaveSessionBus()) return false;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!listening_) {
+        listening_ = true;
+        bus.connect(kService, kPath, kService, QStringLiteral("ActionInvoked"), this,
+                    SLOT(ActionInvoked(uint, QString)));
+        bus.connect(kService, kPath, kService, QStringLiteral("NotificationClosed"), this,
+                    SLOT(NotificationClosed(uint, uint)));
+    }
+    // A notice still open is answered for by the one that replaces it.
+    if (waiting_) Answer(NoticeAnswer::Closed);
+    waiting_ = true;
+    shown_ = 0;
+    // Never waited for: the event loop goes on while the server answers.
+    auto* watcher = new QDBusPendingCallWatcher(
+        bus.asyncCall(NotificationsCall(QStringLiteral("GetCapabilities"))), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, watcher, title, text, failure, putBack] {
+                watcher->deleteLater();
+                const QDBusPendingReply<QStringList> reply = *watcher;
+                if (reply.isError()) {
+                    Answer(NoticeAnswer::Closed);
+                    return;
+                }
+                Send(title, text, failure, putBack, reply.value());
+            });
+    return true;
+}
+
+void DesktopNotices::Send(const QString& title, const QString& text, bool failure, bool putBack,
+                          const QStringList& capabilities) {
+    QString body = text;
+    if (capabilities.contains(QStringLiteral("body-markup"))) {
+        const std::string escaped = EscapeMarkup(text.toStdString());
+        body = QString::fromUtf8(escaped.data(), static_cast<qsizetype>(escaped.size()));
+    }
+    QStringList actions;
+    if (capabilities.contains(QStringLiteral("actions"))) {
+        actions << QStringLiteral("default") << QString();
+        if (putBack) actions << kPutBackAction << QString::fromUtf8(text::kNoticePutBack);
+    }
+    QDBusMessage call = NotificationsCall(QStringLiteral("Notify"));
     QVariantMap hints;
     hints.insert(QStringLiteral("desktop-entry"), QGuiApplication::desktopFileName());
     hints.insert(QStringLiteral("urgency"), QVariant::fromValue<uchar>(failure ? 2 : 1));
     call << QStringLiteral("Zivev+Korvu") << 0u << QGuiApplication::desktopFileName() << title
-         << text << QStringList() << hints << -1;
-    // Not waited for: with no notification service the error reply is simply dropped; one that
-    // the bus starts on demand is started.
-    call.setAutoStartService(true);
-    QDBusConnection::sessionBus().send(call);
+         << body << actions << hints << -1;
+    auto* watcher =
+        new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        const QDBusPendingReply<uint> reply = *watcher;
+        if (reply.isError()) {
+            Answer(NoticeAnswer::Closed);
+        } else if (waiting_) {
+            shown_ = reply.value();
+        }
+    });
+}
+
+void DesktopNotices::ActionInvoked(uint id, const QString& action) {
+    if (!waiting_ || id != shown_ || id == 0) return;
+    Answer(action == kPutBackAction ? NoticeAnswer::PutBack : NoticeAnswer::Clicked);
+}
+
+void DesktopNotices::NotificationClosed(uint id, uint) {
+    if (!waiting_ || id != shown_ || id == 0) return;
+    Answer(NoticeAnswer::Closed);
+}
+
+void DesktopNotices::Answer(NoticeAnswer answer) {
+    waiting_ = false;
+    shown_ = 0;
+    if (answered_) answered_(answer);
 }
 
 }  // namespace doredaviro::qt

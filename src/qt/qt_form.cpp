@@ -29,12 +29,14 @@ QtForm::QtForm(QtSystem& system)
       form_(system, *this),
       window_(std::make_unique<MainWindow>(form_)),
       handOver_(std::make_unique<HandOverServer>(form_.handOver())),
-      desktop_(std::make_unique<DesktopNotices>()),
+      desktop_(std::make_unique<DesktopNotices>(
+          [this](NoticeAnswer answer) { form_.NoticeAnswered(answer); })),
       tick_(std::make_unique<QTimer>()) {
     tick_->setSingleShot(true);
     QObject::connect(tick_.get(), &QTimer::timeout, [this] { form_.Tick(); });
-    system_.OnArchiverEnded(
-        [this](long long process, bool succeeded) { form_.ArchiverEnded(process, succeeded); });
+    system_.OnArchiverEnded([this](long long process, ArchiverEnd end) {
+        form_.ArchiverEnded(process, std::move(end));
+    });
 }
 
 QtForm::~QtForm() { system_.OnArchiverEnded(nullptr); }
@@ -50,9 +52,16 @@ void QtForm::Show() {
 
 void QtForm::Unload() {
     qCInfo(lcList, "closed with %d rows", ListCount());
-    // Later starts find nobody listening, and run by themselves once this copy is gone.
+    // Later starts find nobody listening and the lock free, and run as the copy at once, even
+    // while this process waits for its archivers.
     handOver_->Close();
+    posix::ReleaseInstanceLocks();
     if (window_) window_->closeForGood();
+}
+
+void QtForm::EndProgram() {
+    qCInfo(lcList, "ends");
+    QCoreApplication::quit();
 }
 
 void QtForm::ComeToFront() {
@@ -153,8 +162,9 @@ void QtForm::HideProgress() { window_->hideProgress(); }
 
 void QtForm::TaskbarProgress(int ended, int started) { desktop_->Progress(ended, started); }
 
-void QtForm::Notify(const std::string& title, const std::string& text, bool failure) {
-    desktop_->Notify(QString::fromStdString(title), QString::fromStdString(text), failure);
+bool QtForm::Notify(const std::string& title, const std::string& text, bool failure, bool putBack) {
+    return desktop_->Notify(QString::fromStdString(title), QString::fromStdString(text), failure,
+                            putBack);
 }
 
 bool QtForm::IsActive() { return window_->isActiveWindow(); }

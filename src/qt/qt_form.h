@@ -50,7 +50,9 @@ public:
     void HideProgress() override;
     void PumpEvents() override;
     void TaskbarProgress(int ended, int started) override;
-    void Notify(const std::string& title, const std::string& text, bool failure) override;
+    bool Notify(const std::string& title, const std::string& text, bool failure,
+                bool putBack) override;
+    void EndProgram() override;
     bool IsActive() override;
     void RequestTick(int ms) override;
 

@@ -2,16 +2,19 @@
 
 #include <unistd.h>
 #include <QApplication>
+#include <QDesktopServices>
 #include <QIcon>
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <QUrl>
 #include <chrono>
 #include <cstdio>
 
 #include "posix/hand_over.h"
 #include "posix/instance_lock.h"
 #include "posix/launcher.h"
+#include "posix/run_store.h"
 #include "posix/system.h"
 
 // The resources live in a static library, which has to ask for them.
@@ -59,7 +62,7 @@ QtSystem::~QtSystem() = default;
 void QtSystem::ReapArchivers() {
     const std::vector<posix::ChildWatcher::Ended> ended = children_.Reap();
     for (const posix::ChildWatcher::Ended& one : ended) {
-        if (onEnded_) onEnded_(one.pid, one.succeeded);
+        if (onEnded_) onEnded_(one.pid, {one.succeeded, one.status, one.signal, one.errorTail});
     }
     // More may wait: reaped on the next turn of the event loop, after what else waits there.
     if (ended.size() >= posix::ChildWatcher::kMostAtOnce) {
@@ -96,8 +99,15 @@ void QtSystem::End(int status) {
 Launched QtSystem::Launch(const std::string& tool, const std::string& path,
                           const std::string& folder) {
     pid_t pid = 0;
-    if (posix::LaunchDetached(tool, path, folder, &pid) != 0) return {};
-    children_.Watch(pid);
+    int errorPipe[2] = {-1, -1};
+    const bool piped = keepErrorTails && children_.OpenErrorPipe(errorPipe);
+    const int error = posix::LaunchDetached(tool, path, folder, &pid, piped ? errorPipe[1] : -1);
+    if (piped) close(errorPipe[1]);
+    if (error != 0) {
+        if (piped) close(errorPipe[0]);
+        return {};
+    }
+    children_.Watch(pid, piped ? errorPipe[0] : -1);
     if (children_.NeedsPolling() && !childPoll_->isActive()) childPoll_->start();
     return {true, pid};
 }
@@ -109,6 +119,21 @@ long long QtSystem::Milliseconds() {
 
 HandOverResult QtSystem::HandOverToRunningCopy(const std::vector<std::string>& paths, int waitMs) {
     return posix::SendToRunningCopy(paths, waitMs);
+}
+
+std::string QtSystem::SaveRunRecord(const std::string& name, const std::string& text) {
+    return posix::SaveRunRecord(posix::RunRecordFolder(), name, text, kRecordsKept);
+}
+
+void QtSystem::OpenWithViewer(const std::string& path) {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromLocal8Bit(path.c_str())));
+}
+
+void QtSystem::StartProgramWith(const std::vector<std::string>& paths) {
+    char self[4096];
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) return;
+    posix::StartDetached(std::string(self, static_cast<std::size_t>(n)), paths);
 }
 
 }  // namespace doredaviro::qt

@@ -8,6 +8,7 @@
 #include "posix/child_watch.h"
 
 #include "core/platform.h"
+#include "core/run_record.h"
 
 class QSocketNotifier;
 class QTimer;
@@ -27,6 +28,9 @@ public:
     QtSystem(const QtSystem&) = delete;
     QtSystem& operator=(const QtSystem&) = delete;
 
+    // Whether launches keep the end of each archiver's standard error (the bench compares).
+    bool keepErrorTails = true;
+
     // Message boxes belong to `window` while it is shown.
     void SetMessageOwner(QWidget* window) { owner_ = window; }
 
@@ -42,9 +46,12 @@ public:
     long long Milliseconds() override;
     HandOverResult HandOverToRunningCopy(const std::vector<std::string>& paths,
                                          int waitMs) override;
+    std::string SaveRunRecord(const std::string& name, const std::string& text) override;
+    void OpenWithViewer(const std::string& path) override;
+    void StartProgramWith(const std::vector<std::string>& paths) override;
 
     // Told, from the event loop, of each started archiver that has ended.
-    void OnArchiverEnded(std::function<void(long long process, bool succeeded)> handler) {
+    void OnArchiverEnded(std::function<void(long long process, ArchiverEnd end)> handler) {
         onEnded_ = std::move(handler);
     }
 
@@ -55,7 +62,7 @@ private:
     posix::ChildWatcher children_;
     std::unique_ptr<QSocketNotifier> childNotifier_;
     std::unique_ptr<QTimer> childPoll_;
-    std::function<void(long long, bool)> onEnded_;
+    std::function<void(long long, ArchiverEnd)> onEnded_;
 };
 
 }  // namespace doredaviro::qt

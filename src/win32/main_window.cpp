@@ -144,6 +144,10 @@ void MainWindow::Destroy() {
     if (window_) DestroyWindow(window_);
 }
 
+void MainWindow::Hide() {
+    if (window_) ShowWindow(window_, SW_HIDE);
+}
+
 HWND MainWindow::control(Control c) const { return controls_[Index(c)]; }
 
 LRESULT CALLBACK MainWindow::Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -452,6 +456,9 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         case Win32System::kArchiverEndedMessage:
             if (onArchiverEnded_) onArchiverEnded_(static_cast<long long>(wParam));
+            return 0;
+        case kNoticeMessage:
+            if (onNotice_) onNotice_(LOWORD(lParam));
             return 0;
         case WM_CLOSE:
             // The title bar, Alt+F4 and the system close through the handlers, which destroy

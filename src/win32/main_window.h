@@ -34,6 +34,12 @@ public:
     // Destroys the window. Only a window whose loop runs ends the loop, so that a window closed
     // before it was shown leaves the message boxes still to come able to wait for the user.
     void Destroy();
+    // Takes the window off the screen and the task bar while the process waits for what it
+    // started; it still hears of ended archivers, its ticks and its balloon.
+    void Hide();
+    // The notification area's messages about the program's balloon; lParam is the event.
+    static constexpr UINT kNoticeMessage = WM_APP + 3;
+    void OnNotice(std::function<void(UINT event)> handler) { onNotice_ = std::move(handler); }
 
     HWND handle() const { return window_; }
     HWND control(Control c) const;
@@ -79,6 +85,7 @@ private:
     bool running_ = false;
     std::function<void(long long)> onArchiverEnded_;
     std::function<LRESULT(const COPYDATASTRUCT&)> onCopyData_;
+    std::function<void(UINT)> onNotice_;
 };
 
 }  // namespace doredaviro::win32

@@ -2,6 +2,10 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
 #include "win32/system.h"
 #include "win32/text.h"
 
@@ -51,6 +55,10 @@ std::string CurrentDirectory() {
     }
 }
 
+namespace {
+HANDLE heldMutex = nullptr;
+}  // namespace
+
 bool AnotherInstanceRuns() {
     HANDLE mutex = CreateMutexW(nullptr, FALSE, L"Local\\DoredAviro.Zivev+Korvu");
     const DWORD error = GetLastError();
@@ -60,8 +68,15 @@ bool AnotherInstanceRuns() {
         CloseHandle(mutex);
         return true;
     }
-    // Ours, never closed: the system releases it when the process ends, however it ends.
+    // Ours until ReleaseSingleCopy: the system releases it when the process ends, however it
+    // ends.
+    heldMutex = mutex;
     return false;
+}
+
+void ReleaseSingleCopy() {
+    if (heldMutex) CloseHandle(heldMutex);
+    heldMutex = nullptr;
 }
 
 std::wstring QuoteArgument(const std::wstring& path) {
@@ -92,6 +107,66 @@ bool Launch(const std::string& file, const std::string& argument, const std::str
     if (!ShellExecuteExW(&info)) return false;
     if (process) *process = info.hProcess;
     return true;
+}
+
+namespace {
+
+bool recordWarned = false;
+
+std::string RecordFailed(const std::wstring& what) {
+    if (!recordWarned) {
+        recordWarned = true;
+        std::fprintf(stderr, "Zivev+Korvu: no run record kept: %s: error %lu\n",
+                     Narrow(what).c_str(), GetLastError());
+    }
+    return {};
+}
+
+}  // namespace
+
+std::string SaveRunRecord(const std::string& name, const std::string& text, int keep) {
+    wchar_t local[MAX_PATH + 1];
+    const DWORD n = GetEnvironmentVariableW(L"LOCALAPPDATA", local, MAX_PATH + 1);
+    if (n == 0 || n > MAX_PATH) return RecordFailed(L"%LOCALAPPDATA%");
+    const std::wstring folder = std::wstring(local, n) + L"\\Zivev+Korvu";
+    if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+        return RecordFailed(folder);
+    }
+    std::wstring path = folder + L"\\" + Widen(name);
+    // Another copy's run that began in the same millisecond keeps its record too.
+    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        path.insert(path.size() - 4, L"-" + std::to_wstring(GetCurrentProcessId()));
+    }
+    const std::wstring temporary = folder + L"\\.writing-" + std::to_wstring(GetCurrentProcessId());
+    HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return RecordFailed(temporary);
+    DWORD written = 0;
+    const bool whole =
+        WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+        written == text.size() && FlushFileBuffers(file);
+    CloseHandle(file);
+    if (!whole || !MoveFileExW(temporary.c_str(), path.c_str(),
+                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        const std::string failed = RecordFailed(path);
+        DeleteFileW(temporary.c_str());
+        return failed;
+    }
+    std::vector<std::wstring> runs;
+    WIN32_FIND_DATAW found{};
+    HANDLE search = FindFirstFileW((folder + L"\\run-*.tsv").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            runs.emplace_back(found.cFileName);
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    // The names begin with their run's start, so they sort by age.
+    std::sort(runs.begin(), runs.end());
+    for (std::size_t i = 0; i + static_cast<std::size_t>(keep) < runs.size(); ++i) {
+        DeleteFileW((folder + L"\\" + runs[i]).c_str());
+    }
+    return Narrow(path);
 }
 
 }  // namespace doredaviro::win32

@@ -17,6 +17,15 @@ std::string CurrentDirectory();
 // Takes this session's single-copy mutex for the rest of the process's life and returns false;
 // returns true, holding nothing, when another copy already holds it.
 bool AnotherInstanceRuns();
+// Gives the mutex up before the process ends: the next start runs as the single copy.
+void ReleaseSingleCopy();
+
+// Writes `text` as the file `name` in %LOCALAPPDATA%\Zivev+Korvu (made where missing; the
+// user's own folder, which others cannot read), through a temporary file that is flushed and
+// moved over, so that a crash leaves the old files or the new one; then deletes the oldest
+// "run-*.tsv" beyond `keep`. The file's path, or empty with one line on standard error (once)
+// when it cannot be written.
+std::string SaveRunRecord(const std::string& name, const std::string& text, int keep);
 
 // `path` as the one parameter of a command line: in quotes, with a trailing run of backslashes
 // doubled so that the closing quote is not read as an escaped one.

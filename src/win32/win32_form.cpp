@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "core/texts.h"
+#include "win32/system.h"
 #include "win32/text.h"
 
 #include "win32/twips.h"
@@ -16,8 +17,22 @@ namespace doredaviro::win32 {
 Win32Form::Win32Form(HINSTANCE instance, Win32System& system)
     : system_(system), form_(system, *this), window_(instance, form_) {
     window_.OnArchiverEnded([this](long long process) {
-        if (const auto succeeded = system_.ArchiverEnded(process)) {
-            form_.ArchiverEnded(process, *succeeded);
+        if (auto end = system_.ArchiverEnded(process))
+            form_.ArchiverEnded(process, std::move(*end));
+    });
+    // Clicking the balloon puts the failures back; it names them, and the desktop offers no
+    // other action there.
+    window_.OnNotice([this](UINT event) {
+        switch (event) {
+            case NIN_BALLOONUSERCLICK:
+                form_.NoticeAnswered(noticePutsBack_ ? NoticeAnswer::PutBack
+                                                     : NoticeAnswer::Clicked);
+                break;
+            case NIN_BALLOONTIMEOUT:
+                form_.NoticeAnswered(NoticeAnswer::Closed);
+                break;
+            default:
+                break;
         }
     });
     window_.OnCopyData([this](const COPYDATASTRUCT& data) { return handOver_.Receive(data); });
@@ -38,9 +53,14 @@ int Win32Form::Run(int showCommand) {
 }
 
 void Win32Form::Unload() {
+    // Later starts find no copy to hand over to and the mutex free, and run as the copy at
+    // once, even while this process waits for its archivers.
     handOver_.Close();
-    window_.Destroy();
+    ReleaseSingleCopy();
+    window_.Hide();
 }
+
+void Win32Form::EndProgram() { window_.Destroy(); }
 
 void Win32Form::ComeToFront() {
     HWND window = window_.handle();
@@ -156,13 +176,16 @@ void Win32Form::TaskbarProgress(int ended, int started) {
                                static_cast<ULONGLONG>(started));
 }
 
-void Win32Form::Notify(const std::string& title, const std::string& text, bool failure) {
+bool Win32Form::Notify(const std::string& title, const std::string& text, bool failure,
+                       bool putBack) {
     HWND window = window_.handle();
-    if (!window) return;
+    if (!window) return false;
     notice_.cbSize = sizeof notice_;
     notice_.hWnd = window;
     notice_.uID = 1;
-    notice_.uFlags = NIF_INFO | NIF_ICON | NIF_TIP;
+    notice_.uFlags = NIF_INFO | NIF_ICON | NIF_TIP | NIF_MESSAGE;
+    notice_.uCallbackMessage = MainWindow::kNoticeMessage;
+    noticePutsBack_ = putBack;
     notice_.hIcon = reinterpret_cast<HICON>(GetClassLongPtrW(window, GCLP_HICONSM));
     // The shell's fields are fixed in size: longer text is cut, never overrun.
     const auto put = [](wchar_t* field, std::size_t size, const std::string& value) {
@@ -176,7 +199,13 @@ void Win32Form::Notify(const std::string& title, const std::string& text, bool f
     put(notice_.szInfo, std::size(notice_.szInfo), text);
     notice_.dwInfoFlags = failure ? NIIF_WARNING : NIIF_INFO;
     noticeShown_ = Shell_NotifyIconW(noticeAdded_ ? NIM_MODIFY : NIM_ADD, &notice_) != FALSE;
-    if (!noticeAdded_ && noticeShown_) noticeAdded_ = true;
+    if (!noticeAdded_ && noticeShown_) {
+        noticeAdded_ = true;
+        // The balloon's click and timeout come as NIN_BALLOON* events.
+        notice_.uVersion = NOTIFYICON_VERSION;
+        Shell_NotifyIconW(NIM_SETVERSION, &notice_);
+    }
+    return noticeShown_;
 }
 
 bool Win32Form::IsActive() { return window_.handle() && GetForegroundWindow() == window_.handle(); }

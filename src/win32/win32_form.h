@@ -52,7 +52,9 @@ public:
     void HideProgress() override;
     void PumpEvents() override;
     void TaskbarProgress(int ended, int started) override;
-    void Notify(const std::string& title, const std::string& text, bool failure) override;
+    bool Notify(const std::string& title, const std::string& text, bool failure,
+                bool putBack) override;
+    void EndProgram() override;
     bool IsActive() override;
     void RequestTick(int ms) override;
 
@@ -72,6 +74,7 @@ private:
     NOTIFYICONDATAW notice_{};
     bool noticeAdded_ = false;
     bool noticeShown_ = false;
+    bool noticePutsBack_ = false;  // the balloon shown offers the failures back
 
 public:
     ~Win32Form() override;

@@ -1,5 +1,7 @@
 #include "win32/win32_system.h"
 
+#include <shellapi.h>
+
 #include "win32/hand_over.h"
 #include "win32/system.h"
 #include "win32/text.h"
@@ -74,14 +76,43 @@ void Win32System::Forget(Watch& watch) {
     watch.process = nullptr;
 }
 
-std::optional<bool> Win32System::ArchiverEnded(long long process) {
+std::optional<ArchiverEnd> Win32System::ArchiverEnded(long long process) {
     const auto it = watches_.find(process);
     if (it == watches_.end()) return std::nullopt;
     DWORD code = 1;
     const bool known = GetExitCodeProcess(it->second->process, &code) != 0;
     Forget(*it->second);
     watches_.erase(it);
-    return known && code == 0;
+    ArchiverEnd end;
+    end.succeeded = known && code == 0;
+    // A status the record prints as a number: Windows' codes are 32-bit unsigned.
+    if (known) end.status = static_cast<int>(code & 0x7fffffff);
+    return end;
+}
+
+std::string Win32System::SaveRunRecord(const std::string& name, const std::string& text) {
+    return win32::SaveRunRecord(name, text, kRecordsKept);
+}
+
+void Win32System::OpenWithViewer(const std::string& path) {
+    ShellExecuteW(nullptr, L"open", Widen(path).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+void Win32System::StartProgramWith(const std::vector<std::string>& paths) {
+    std::wstring self(32768, L'\0');
+    const DWORD n = GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size()));
+    if (n == 0 || n >= self.size()) return;
+    self.resize(n);
+    std::wstring commandLine = QuoteArgument(self);
+    for (const std::string& path : paths) commandLine += L" " + QuoteArgument(Widen(path));
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    if (CreateProcessW(self.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                       nullptr, &startup, &started)) {
+        CloseHandle(started.hThread);
+        CloseHandle(started.hProcess);
+    }
 }
 
 HandOverResult Win32System::HandOverToRunningCopy(const std::vector<std::string>& paths,

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "core/platform.h"
+#include "core/run_record.h"
 
 namespace doredaviro::win32 {
 
@@ -23,9 +24,9 @@ public:
 
     // Message boxes belong to `window` while it is shown, and it hears of ended archivers.
     void SetMessageOwner(HWND window) { owner_ = window; }
-    // For kArchiverEndedMessage: whether archiver `process` exited with status 0, its
-    // handle closed; nothing when it is not one of ours.
-    std::optional<bool> ArchiverEnded(long long process);
+    // For kArchiverEndedMessage: how archiver `process` ended, its handle closed; nothing when
+    // it is not one of ours.
+    std::optional<ArchiverEnd> ArchiverEnded(long long process);
 
     void MsgBox(const std::string& prompt, MessageStyle style, const std::string& title) override;
     bool AnotherCopyRuns() override;
@@ -39,6 +40,9 @@ public:
     long long Milliseconds() override { return static_cast<long long>(GetTickCount64()); }
     HandOverResult HandOverToRunningCopy(const std::vector<std::string>& paths,
                                          int waitMs) override;
+    std::string SaveRunRecord(const std::string& name, const std::string& text) override;
+    void OpenWithViewer(const std::string& path) override;
+    void StartProgramWith(const std::vector<std::string>& paths) override;
 
 private:
     // A started archiver, waited for on the thread pool, which posts its end to the window.

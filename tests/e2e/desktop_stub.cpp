@@ -1,13 +1,20 @@
 // Stands in for a desktop on a private session bus: owns org.freedesktop.Notifications, and
 // listens for the launcher-entry signal that docks and task managers show. Each notice and each
 // progress update becomes one line of LOG; "ready" goes to standard output once it listens.
+// With DESKTOP_STUB_CAPS (a comma list, default "body") it claims those capabilities; with
+// "body-markup" among them it renders the body as such a server does (tags dropped, entities
+// read) before logging it. With DESKTOP_STUB_ACTION it invokes that action of each notice that
+// offers it, a moment after showing it, and then closes it.
 // usage: desktop_stub LOG
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QFile>
 #include <QObject>
+#include <QRegularExpression>
 #include <QStringList>
 #include <QTextStream>
+#include <QTimer>
 #include <QVariantMap>
 #include <cstdio>
 
@@ -27,14 +34,47 @@ class Notifications : public QObject {
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
 public slots:
     uint Notify(const QString& app, uint, const QString& icon, const QString& summary,
-                const QString& body, const QStringList&, const QVariantMap& hints, int) {
+                const QString& body, const QStringList& actions, const QVariantMap& hints, int) {
+        QString shown = body;
+        if (Capabilities().contains(QStringLiteral("body-markup"))) {
+            shown.remove(QRegularExpression(QStringLiteral("<[^>]*>")));
+            shown.replace(QStringLiteral("&lt;"), QStringLiteral("<"))
+                .replace(QStringLiteral("&gt;"), QStringLiteral(">"))
+                .replace(QStringLiteral("&quot;"), QStringLiteral("\""))
+                .replace(QStringLiteral("&#39;"), QStringLiteral("'"))
+                .replace(QStringLiteral("&amp;"), QStringLiteral("&"));
+        }
         Log({QStringLiteral("notify"), app, icon,
              hints.value(QStringLiteral("desktop-entry")).toString(),
-             QString::number(hints.value(QStringLiteral("urgency")).toUInt()), summary, body});
-        return ++last_;
+             QString::number(hints.value(QStringLiteral("urgency")).toUInt()), summary, shown});
+        const uint id = ++last_;
+        if (!actions.isEmpty()) Log({QStringLiteral("actions"), actions.join(QLatin1Char('|'))});
+        const QString wanted = qEnvironmentVariable("DESKTOP_STUB_ACTION");
+        if (!wanted.isEmpty() && actions.contains(wanted)) {
+            QTimer::singleShot(500, this, [id, wanted] {
+                Log({QStringLiteral("invoked"), wanted});
+                Emit(QStringLiteral("ActionInvoked"), {id, wanted});
+                Emit(QStringLiteral("NotificationClosed"), {id, 2u});
+            });
+        }
+        return id;
     }
-    QStringList GetCapabilities() { return {QStringLiteral("body")}; }
+    QStringList GetCapabilities() { return Capabilities(); }
 
+private:
+    static QStringList Capabilities() {
+        const QString caps = qEnvironmentVariable("DESKTOP_STUB_CAPS", QStringLiteral("body"));
+        return caps.split(QLatin1Char(','));
+    }
+    static void Emit(const QString& name, const QVariantList& arguments) {
+        QDBusMessage signal =
+            QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/Notifications"),
+                                       QStringLiteral("org.freedesktop.Notifications"), name);
+        signal.setArguments(arguments);
+        QDBusConnection::sessionBus().send(signal);
+    }
+
+public:
 private:
     uint last_ = 0;
 };

@@ -126,6 +126,9 @@ sleep 0.5
 screenshot process_limit_after
 focus "$main"
 xdotool key F4
-step "F4 still ends the program" wait_exit "$pid" 15
+step "F4 still closes the window at once" wait_gone "$main" 15
+# The closed window's process waits for its archivers, and then ends.
+pkill -U "$uid" -f "sleep $NAP"
+step "the program ends with its archivers" wait_exit "$pid" 15
 step "with status 0 (got '$status')" [ "$status" = 0 ]
 finish

@@ -1,6 +1,6 @@
 // Stands in for the archiver: appends how it was started to the file named by RECORDER_LOG, one
 // record per start, so tests can check it exactly. Fields are "name=<hex of UTF-8>\n"; a record
-// ends with "end\n".
+// ends with "end\n". It fails (status 1), once recorded, when its one argument ends in "fail".
 #include <windows.h>
 
 #include <shellapi.h>
@@ -52,6 +52,8 @@ int wmain() {
                              created.dwLowDateTime) +
               "\n";
     record += "end\n";
+    const std::wstring last = argc > 1 ? argv[argc - 1] : L"";
+    const bool fails = last.size() >= 4 && last.compare(last.size() - 4, 4, L"fail") == 0;
     LocalFree(argv);
 
     for (int attempt = 0; attempt < 200; ++attempt) {
@@ -68,7 +70,8 @@ int wmain() {
             WriteFile(file, record.data(), static_cast<DWORD>(record.size()), &written, nullptr);
         UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, &whole);
         CloseHandle(file);
-        return ok && written == record.size() ? 0 : 5;
+        if (!ok || written != record.size()) return 5;
+        return fails ? 1 : 0;
     }
     return 4;
 }

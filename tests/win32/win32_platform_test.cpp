@@ -377,6 +377,7 @@ TEST_F(WindowTest, GeometryInTwipsReadsTheWindowBack) {
 TEST_F(WindowTest, ClosedBeforeItIsShownTheNextMessageBoxStillWaits) {
     // What start-up does when the settings file is missing: the window goes, a box follows.
     form_.Unload();
+    form_.EndProgram();
     EXPECT_EQ(window(), nullptr);
     MSG msg;
     EXPECT_FALSE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE))
@@ -525,7 +526,7 @@ TEST_F(WindowTest, TheDesktopHearsOfEndedArchiversWithoutTheWindowChanging) {
     form_.TaskbarProgress(0, 0);
     // The balloon's text is the form's, cut to what the notification area holds.
     const std::string longPath = "C:\\" + std::string(400, 'x');
-    form_.Notify(text::kNoticeTitle, "3件のうち1件が失敗しました。\n" + longPath, true);
+    form_.Notify(text::kNoticeTitle, "3件のうち1件が失敗しました。\n" + longPath, true, true);
     const NOTIFYICONDATAW& notice = form_.lastNotice();
     EXPECT_EQ(std::wstring(notice.szInfoTitle), Widen(text::kNoticeTitle));
     const std::wstring shown = notice.szInfo;
@@ -609,6 +610,80 @@ HDROP MakeDrop(const std::vector<std::wstring>& names) {
 void DispatchPending() {
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+}
+
+// Clicking the balloon puts the failures back: into the list while the window is open, through
+// a new start once it is closed. A window closed during a run gives up the single copy at once,
+// and its process still keeps the record and shows the balloon.
+TEST(ClosedCopyTest, TheBalloonPutsFailuresBackBeforeAndAfterTheWindowCloses) {
+    TempDir dir;
+    const std::string archiver = dir.file("korvu.exe");
+    ASSERT_TRUE(CopyFileW(Widen(RECORDER_PATH).c_str(), Widen(archiver).c_str(), FALSE));
+    ASSERT_TRUE(SetEnvironmentVariableW(L"RECORDER_LOG", Widen(dir.file("log")).c_str()));
+    ASSERT_TRUE(SetEnvironmentVariableW(L"LOCALAPPDATA", Widen(dir.str()).c_str()));
+    WriteFile(dir.file("Zivev+Korvu.ini"), "[Korvu Path]\r\nPath=" + archiver + "\r\n");
+    class Recording : public Win32System {
+    public:
+        std::string folder;
+        long long skew = 0;  // how much later the clock reads: a run of some seconds
+        std::vector<std::vector<std::string>> starts;
+        std::string ProgramFolder() override { return folder; }
+        bool AnotherCopyRuns() override { return false; }
+        void MsgBox(const std::string&, MessageStyle, const std::string&) override {}
+        long long Milliseconds() override { return Win32System::Milliseconds() + skew; }
+        void StartProgramWith(const std::vector<std::string>& paths) override {
+            starts.push_back(paths);
+        }
+    } system;
+    system.folder = dir.str();
+    Win32Form form(GetModuleHandleW(nullptr), system);
+    ASSERT_TRUE(form.Load());
+    form.window().ShowCentered(SW_SHOWNOACTIVATE);
+    system.SetMessageOwner(form.window().handle());
+    const auto runUntilEnded = [&form] {
+        for (int i = 0; i < 200 && form.form().RunningArchivers() > 0; ++i) {
+            DispatchPending();
+            Sleep(25);
+        }
+        return form.form().RunningArchivers() == 0;
+    };
+    const auto click = [&form] {
+        SendMessageW(form.lastNotice().hWnd, MainWindow::kNoticeMessage, 1, NIN_BALLOONUSERCLICK);
+    };
+
+    form.ListInsertTop({"C:\\b fail", "C:\\ok", "C:\\a fail"});
+    form.form().cmdExec_Click();
+    system.skew = 10000;
+    ASSERT_TRUE(runUntilEnded());
+    if (!form.noticeShown()) GTEST_SKIP() << "this shell shows no balloons";
+    EXPECT_EQ(Narrow(form.lastNotice().szInfo).rfind("3件のうち2件が失敗しました。", 0), 0u);
+    click();
+    ASSERT_EQ(form.ListCount(), 2);
+    EXPECT_EQ(form.ListText(0), "C:\\b fail");
+    EXPECT_EQ(form.ListText(1), "C:\\a fail");
+
+    ReleaseSingleCopy();
+    ASSERT_FALSE(AnotherInstanceRuns());
+    system.skew = 0;
+    form.form().cmdExec_Click();
+    form.form().cmdClose_Click();
+    EXPECT_FALSE(IsWindowVisible(form.window().handle()));
+    EXPECT_FALSE(AnotherInstanceRuns()) << "a later start is the copy at once";
+    ReleaseSingleCopy();
+    ASSERT_TRUE(runUntilEnded());
+    ASSERT_NE(form.window().handle(), nullptr) << "it waits for the balloon's answer";
+    EXPECT_EQ(Narrow(form.lastNotice().szInfo).rfind("2件すべて失敗しました。", 0), 0u);
+    click();
+    EXPECT_EQ(system.starts, (std::vector<std::vector<std::string>>{{"C:\\a fail", "C:\\b fail"}}));
+    EXPECT_EQ(form.window().handle(), nullptr);
+    WIN32_FIND_DATAW found{};
+    int records = 0;
+    HANDLE search = FindFirstFileW(Widen(dir.file("Zivev+Korvu\\run-*.tsv")).c_str(), &found);
+    for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found)) {
+        ++records;
+    }
+    if (search != INVALID_HANDLE_VALUE) FindClose(search);
+    EXPECT_EQ(records, 2);
 }
 
 TEST_F(WindowTest, ADropHandedToTheWindowRatherThanTheListIsTheListsDrop) {

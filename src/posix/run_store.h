@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+
+namespace doredaviro::posix {
+
+// The folder of the program's run records: ${XDG_STATE_HOME:-~/.local/state}/doredaviro
+// (an XDG_STATE_HOME that is not absolute counts as unset). Empty when there is no home.
+std::string RunRecordFolder();
+
+// Writes `text` as the file `name` in `folder` (made 0700 where missing), 0600, through a
+// temporary file that is synced and renamed, so that a crash leaves the old files or the new
+// one, never a part; then removes the oldest "run-*.tsv" beyond `keep`. The file's path, or
+// empty with one line on standard error (once per process) when it cannot be written.
+std::string SaveRunRecord(const std::string& folder, const std::string& name,
+                          const std::string& text, int keep);
+
+}  // namespace doredaviro::posix
