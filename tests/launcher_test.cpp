@@ -203,7 +203,7 @@ TEST_F(LauncherTest, RunRecordsArePrivateWholeAndBounded) {
         EXPECT_EQ(posix::SaveRunRecord(folder, name, std::string("# ") + name + "\n", 2),
                   folder + "/" + name);
     }
-    struct stat st {};
+    struct stat st = {};
     ASSERT_EQ(stat(folder.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
     ASSERT_EQ(stat((folder + "/run-3.tsv").c_str(), &st), 0);

@@ -34,7 +34,7 @@ bool MakeFolders(const std::string& path) {
         const std::string part = path.substr(0, at);
         if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
     }
-    struct stat st {};
+    struct stat st = {};
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
