@@ -440,6 +440,27 @@ TEST_F(ArchiversTest, ABatchWhileOthersRunJoinsTheirRun) {
     EXPECT_EQ(fake_.notices[0].text, "3件のうち1件が失敗しました。\n/c");
 }
 
+// Archivers that end while the rest are still being started belong to the same run: one
+// record, one notice, and every failure goes back.
+TEST_F(ArchiversTest, EndingsDuringTheLaunchesStayInTheirRun) {
+    fake_.clockStep = kPumpIntervalMs;  // the loop lets events in at every row
+    fake_.onPump = [this] {
+        for (long long p = 1; p <= fake_.lastProcess; ++p) form_.ArchiverEnded(p, p % 2 == 0);
+    };
+    fake_.active = false;
+    Run({"/e", "/d", "/c", "/b", "/a"});
+    fake_.onPump = nullptr;
+    EXPECT_EQ(fake_.records.size(), 0u);  // the last is still running
+    After(5000);
+    form_.ArchiverEnded(5, false);
+    ASSERT_EQ(fake_.records.size(), 1u);
+    ASSERT_EQ(fake_.notices.size(), 1u);
+    EXPECT_EQ(fake_.notices[0].text, "5件のうち3件が失敗しました。\n/e\n/c\nほか1件");
+    fake_.rows.clear();
+    form_.Form_KeyDown(Key::F5);
+    EXPECT_EQ(fake_.rows, (Rows{"/e", "/c", "/a"}));
+}
+
 TEST_F(ArchiversTest, ManyEndingAtOnceUpdateTheTaskBarAFewTimesASecond) {
     Run(Rows(2000, "/p"));
     fake_.taskbar.clear();

@@ -257,7 +257,8 @@ void frmDoredAviro::ArchiverEnded(long long process, ArchiverEnd end) {
                           std::move(end)};
     run_.records.emplace_back(it->second.order, std::move(record));
     running_.erase(it);
-    if (!running_.empty()) {
+    // Those that end before the rest are started are still part of this run.
+    if (!running_.empty() || launching_) {
         ShowRunProgress(false);
         return;
     }
@@ -398,6 +399,7 @@ void frmDoredAviro::Execute() {
             const long long start = system_.Milliseconds();
             long long lastPump = start;
             bool progressShown = false;
+            launching_ = true;
             for (int i = 0; i < total; ++i) {
                 const std::string path = view_.ListText(i);
                 const std::string workdir = system_.CurrentDirectory();
@@ -427,8 +429,14 @@ void frmDoredAviro::Execute() {
                     view_.PumpEvents();
                 }
             }
+            launching_ = false;
             view_.ListSelect(total - 1);
             if (progressShown) view_.HideProgress();
+            if (run_.started > 0 && running_.empty()) {
+                Run run = std::move(run_);
+                run_ = {};
+                RunEnded(std::move(run));
+            }
             ShowRunProgress(true);
 
             if (started > 0) {

@@ -168,6 +168,7 @@ private:
     long long closedWaitUntil_ = -1;
     bool programEnded_ = false;
     Run run_;
+    bool launching_ = false;  // Execute is still starting rows
     long long lastTaskbar_ = 0;
     bool progressPending_ = false;  // a task bar change waits for the tick
     bool arrived_ = false;          // a hand-over taken waits for the tick
