@@ -101,8 +101,9 @@ public:
 // While the archivers end: the longest the event loop was kept from a timer due every 5 ms.
 double worstLoopDelayMs = 0;
 
-// Each run leaves its record, written while the clocks run: one new file per run.
-void CheckRecord(BenchForm& form, std::string& last) {
+// Each run leaves its record, handed to its writer while the clocks run: one new file per run.
+void CheckRecord(BenchSystem& system, BenchForm& form, std::string& last) {
+    system.FinishRunRecords();
     const std::string record = form.form().LastRecord();
     if (record.empty() || record == last || access(record.c_str(), R_OK) != 0) {
         Fail("the run left no record");
@@ -148,7 +149,7 @@ double Program(BenchSystem& system, BenchForm& form, const std::vector<std::stri
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     }
     if (form.form().RunningArchivers() > 0) Fail("the archivers were not all reaped");
-    if (!system.recordOff) CheckRecord(form, lastRecord);
+    if (!system.recordOff) CheckRecord(system, form, lastRecord);
     return rate;
 }
 
@@ -197,10 +198,44 @@ void Ending(BenchSystem& system, BenchForm& form) {
     }
     probe.stop();
     if (form.form().RunningArchivers() > 0) Fail("the sleepers did not all end");
-    CheckRecord(form, lastRecord);
-    Sample("exec.ending.seconds", std::chrono::duration<double>(Clock::now() - begin).count());
+    const auto took = Clock::now() - begin;
+    const double worstEnding = worstLoopDelayMs;
+    CheckRecord(system, form, lastRecord);
+    // The same timer on the same loop for as long, with nothing to do: what the machine's load
+    // alone costs.
+    worstLoopDelayMs = 0;
+    probe.start();
+    last = Clock::now();
+    const auto idleEnd = last + took;
+    while (Clock::now() < idleEnd)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    probe.stop();
+    const double worstIdle = worstLoopDelayMs;
+    // And as many processes the program knows nothing of, ended as those were: what their
+    // ending costs the machine, which the program's loop shares.
+    std::vector<pid_t> others;
+    for (int i = 0; i < kRows; ++i) {
+        char sleep[] = "/bin/sleep", seconds[] = "600";
+        char* argv[] = {sleep, seconds, nullptr};
+        pid_t pid = 0;
+        if (posix_spawn(&pid, sleep, nullptr, nullptr, argv, environ) == 0) others.push_back(pid);
+    }
+    QCoreApplication::processEvents();
+    worstLoopDelayMs = 0;
+    probe.start();
+    for (pid_t pid : others) kill(pid, SIGTERM);
+    last = Clock::now();
+    const auto othersEnd = last + took;
+    while (Clock::now() < othersEnd) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }
+    probe.stop();
+    for (pid_t pid : others) waitpid(pid, nullptr, 0);
+    Sample("exec.ending.seconds", std::chrono::duration<double>(took).count());
     Sample("exec.ending.taskbar_updates", form.taskbarUpdates);
-    Sample("exec.ending.worst_loop_delay_ms", worstLoopDelayMs);
+    Sample("exec.ending.worst_loop_delay_ms", worstEnding);
+    Sample("exec.idle.worst_loop_delay_ms", worstIdle);
+    Sample("exec.unwatched.worst_loop_delay_ms", worstLoopDelayMs);
 }
 
 double Bare(const std::vector<std::string>& paths) {

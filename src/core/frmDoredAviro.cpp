@@ -400,6 +400,7 @@ void frmDoredAviro::Execute() {
             long long lastPump = start;
             bool progressShown = false;
             launching_ = true;
+            system_.HoldEndings(true);
             for (int i = 0; i < total; ++i) {
                 const std::string path = view_.ListText(i);
                 const std::string workdir = system_.CurrentDirectory();
@@ -430,6 +431,7 @@ void frmDoredAviro::Execute() {
                 }
             }
             launching_ = false;
+            system_.HoldEndings(false);
             view_.ListSelect(total - 1);
             if (progressShown) view_.HideProgress();
             if (run_.started > 0 && running_.empty()) {

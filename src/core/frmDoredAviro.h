@@ -20,7 +20,7 @@ constexpr int kMaxRows = 32767;
 
 // While a batch runs, how often the window repaints, and how long it runs
 // before a progress bar shows: a short batch never flashes one.
-constexpr long long kPumpIntervalMs = 16;
+constexpr long long kPumpIntervalMs = 40;
 constexpr long long kProgressDelayMs = 500;
 // The task bar's progress changes at most this often, however fast archivers end;
 // a run shorter than kNoticeAfterMs ends without a notice.

@@ -103,6 +103,8 @@ public:
     // Starts this program anew with `paths` as its command line, without waiting: they join the
     // list of the copy that runs then, or of the new one.
     virtual void StartProgramWith(const std::vector<std::string>& paths) { (void)paths; }
+    // While held, the ends of archivers wait to be reported: starting the rest comes first.
+    virtual void HoldEndings(bool hold) { (void)hold; }
 };
 
 // The main window as the handlers see it. Geometry is in twips.

@@ -143,12 +143,16 @@ bool ChildWatcher::TryReap(pid_t pid, std::vector<Ended>& ended) {
 
 std::vector<ChildWatcher::Ended> ChildWatcher::Reap() {
     std::vector<Ended> ended;
+    const auto until = std::chrono::steady_clock::now() + kMostTimeAtOnce;
+    const auto more = [&] {
+        return ended.size() < kMostAtOnce && std::chrono::steady_clock::now() < until;
+    };
     if (epoll_ >= 0 && !byPidfd_.empty()) {
-        epoll_event events[64];
+        epoll_event events[16];
         int count;
         // A share at a time: the descriptor stays readable for the rest, and the event loop
         // comes round in between, however many end at once.
-        while (ended.size() < kMostAtOnce && (count = epoll_wait(epoll_, events, 64, 0)) > 0) {
+        while (more() && (count = epoll_wait(epoll_, events, 16, 0)) > 0) {
             bool any = false;
             for (int i = 0; i < count; ++i) {
                 if (events[i].data.u64 & kPipeBit) {
@@ -166,7 +170,7 @@ std::vector<ChildWatcher::Ended> ChildWatcher::Reap() {
             if (!any) break;
         }
     }
-    for (auto it = polled_.begin(); it != polled_.end() && ended.size() < kMostAtOnce;) {
+    for (auto it = polled_.begin(); it != polled_.end() && more();) {
         it = TryReap(*it, ended) ? polled_.erase(it) : std::next(it);
     }
     return ended;

@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstddef>
 #include <map>
 #include <set>
@@ -43,8 +44,10 @@ public:
     };
     static constexpr std::size_t kMostPipes = 256;
     static constexpr std::size_t kTailBytes = 4096;
-    // Watched processes that have ended, reaped, at most kMostAtOnce; never blocks.
+    // Watched processes that have ended, reaped, at most kMostAtOnce or for about kMostTimeAtOnce;
+    // never blocks. While many exit at once, each reaping waits on the kernel's process table.
     static constexpr std::size_t kMostAtOnce = 128;
+    static constexpr std::chrono::milliseconds kMostTimeAtOnce{4};
     std::vector<Ended> Reap();
     // Some are watched without a descriptor: call Reap now and then.
     bool NeedsPolling() const { return !polled_.empty(); }

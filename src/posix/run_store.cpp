@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <vector>
 
@@ -16,11 +17,10 @@ namespace doredaviro::posix {
 
 namespace {
 
-bool warned = false;
+std::atomic<bool> warned{false};
 
 std::string Fail(const std::string& what, int error) {
-    if (!warned) {
-        warned = true;
+    if (!warned.exchange(true)) {
         std::fprintf(stderr, "Zivev+Korvu: no run record kept: %s: %s\n", what.c_str(),
                      strerror(error));
     }
@@ -78,26 +78,37 @@ std::string RunRecordFolder() {
     return std::string(home) + "/.local/state/doredaviro";
 }
 
-std::string SaveRunRecord(const std::string& folder, const std::string& name,
-                          const std::string& text, int keep) {
+std::string ChooseRunRecordPath(const std::string& folder, const std::string& name) {
     if (folder.empty()) return Fail("no home folder", ENOENT);
     if (!MakeFolders(folder)) return Fail(folder, errno);
+    if (access(folder.c_str(), W_OK) != 0) return Fail(folder, errno);
     std::string path = folder + "/" + name;
     // Another copy's run that began in the same millisecond keeps its record too.
     if (access(path.c_str(), F_OK) == 0) {
         path.insert(path.size() - 4, "-" + std::to_string(getpid()));
     }
+    return path;
+}
+
+std::string SaveRunRecord(const std::string& folder, const std::string& name,
+                          const std::string& text, int keep) {
+    std::string path = ChooseRunRecordPath(folder, name);
+    return !path.empty() && WriteRunRecord(folder, path, text, keep) ? path : std::string();
+}
+
+bool WriteRunRecord(const std::string& folder, const std::string& path, const std::string& text,
+                    int keep) {
     const std::string temporary = folder + "/.writing-" + std::to_string(getpid());
     const int fd =
         open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) return Fail(temporary, errno);
+    if (fd < 0) return !Fail(temporary, errno).empty();
     const bool written = WriteAll(fd, text) && fsync(fd) == 0;
     const int error = errno;
     close(fd);
     if (!written || rename(temporary.c_str(), path.c_str()) != 0) {
         const int renameError = written ? errno : error;
         unlink(temporary.c_str());
-        return Fail(path, renameError);
+        return !Fail(path, renameError).empty();
     }
     // The rename itself reaches the disk with the folder.
     const int dirFd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -106,7 +117,7 @@ std::string SaveRunRecord(const std::string& folder, const std::string& name,
         close(dirFd);
     }
     DropOld(folder, keep);
-    return path;
+    return true;
 }
 
 }  // namespace doredaviro::posix

@@ -15,4 +15,10 @@ std::string RunRecordFolder();
 std::string SaveRunRecord(const std::string& folder, const std::string& name,
                           const std::string& text, int keep);
 
+// The same in two steps, so that the slow one can run on another thread: the record's path
+// (the folder made, and found writable), then the writing. One writing at a time per process.
+std::string ChooseRunRecordPath(const std::string& folder, const std::string& name);
+bool WriteRunRecord(const std::string& folder, const std::string& path, const std::string& text,
+                    int keep);
+
 }  // namespace doredaviro::posix

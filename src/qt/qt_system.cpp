@@ -10,6 +10,7 @@
 #include <QUrl>
 #include <chrono>
 #include <cstdio>
+#include <system_error>
 
 #include "posix/hand_over.h"
 #include "posix/instance_lock.h"
@@ -57,17 +58,27 @@ QtSystem::QtSystem() {
     QObject::connect(childPoll_.get(), &QTimer::timeout, [this] { ReapArchivers(); });
 }
 
-QtSystem::~QtSystem() = default;
+QtSystem::~QtSystem() { FinishRunRecords(); }
+
+void QtSystem::FinishRunRecords() {
+    if (recordWriter_.joinable()) recordWriter_.join();
+}
+
+void QtSystem::HoldEndings(bool hold) {
+    endingsHeld_ = hold;
+    // The descriptor stays readable, so the notifier fires as soon as it is on again.
+    if (childNotifier_) childNotifier_->setEnabled(!hold);
+    if (!hold && children_.NeedsPolling()) childPoll_->start();
+}
 
 void QtSystem::ReapArchivers() {
+    if (endingsHeld_) return;
     const std::vector<posix::ChildWatcher::Ended> ended = children_.Reap();
     for (const posix::ChildWatcher::Ended& one : ended) {
         if (onEnded_) onEnded_(one.pid, {one.succeeded, one.status, one.signal, one.errorTail});
     }
-    // More may wait: reaped on the next turn of the event loop, after what else waits there.
-    if (ended.size() >= posix::ChildWatcher::kMostAtOnce) {
-        QTimer::singleShot(0, childPoll_.get(), [this] { ReapArchivers(); });
-    }
+    // More may wait: the descriptor stays readable, so they are reaped on the next turn of the
+    // event loop, after what else waits there.
     if (!children_.NeedsPolling()) childPoll_->stop();
 }
 
@@ -92,6 +103,7 @@ std::string QtSystem::FindFile(const std::string& path) { return posix::FindFile
 std::string QtSystem::CurrentDirectory() { return posix::CurrentDirectory(); }
 
 void QtSystem::End(int status) {
+    FinishRunRecords();
     std::fflush(nullptr);
     _exit(status);
 }
@@ -122,7 +134,18 @@ HandOverResult QtSystem::HandOverToRunningCopy(const std::vector<std::string>& p
 }
 
 std::string QtSystem::SaveRunRecord(const std::string& name, const std::string& text) {
-    return posix::SaveRunRecord(posix::RunRecordFolder(), name, text, kRecordsKept);
+    const std::string folder = posix::RunRecordFolder();
+    std::string path = posix::ChooseRunRecordPath(folder, name);
+    if (path.empty()) return path;
+    // Syncing it to the disk can take tens of milliseconds: the window goes on meanwhile.
+    FinishRunRecords();
+    auto write = [folder, path, text] { posix::WriteRunRecord(folder, path, text, kRecordsKept); };
+    try {
+        recordWriter_ = std::thread(write);
+    } catch (const std::system_error&) {
+        write();  // no thread to be had, at the process limit
+    }
+    return path;
 }
 
 void QtSystem::OpenWithViewer(const std::string& path) {

@@ -4,6 +4,7 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <thread>
 
 #include "posix/child_watch.h"
 
@@ -49,6 +50,9 @@ public:
     std::string SaveRunRecord(const std::string& name, const std::string& text) override;
     void OpenWithViewer(const std::string& path) override;
     void StartProgramWith(const std::vector<std::string>& paths) override;
+    void HoldEndings(bool hold) override;
+    // Waits until the run records handed over have been written.
+    void FinishRunRecords();
 
     // Told, from the event loop, of each started archiver that has ended.
     void OnArchiverEnded(std::function<void(long long process, ArchiverEnd end)> handler) {
@@ -61,6 +65,8 @@ private:
     QPointer<QWidget> owner_;
     posix::ChildWatcher children_;
     std::unique_ptr<QSocketNotifier> childNotifier_;
+    bool endingsHeld_ = false;
+    std::thread recordWriter_;
     std::unique_ptr<QTimer> childPoll_;
     std::function<void(long long, ArchiverEnd)> onEnded_;
 };

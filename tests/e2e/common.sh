@@ -77,6 +77,7 @@ start_x() {
     local i
     Xvfb -displayfd 9 -screen 0 1280x800x24 -nolisten tcp 9>"$work/display" \
         >"$work/xvfb.log" 2>&1 &
+    xserver=$!
     background+=($!)
     for ((i = 0; i < 200; i++)); do
         grep -q '^[0-9][0-9]*$' "$work/display" 2>/dev/null && break

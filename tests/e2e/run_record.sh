@@ -2,7 +2,8 @@
 # What a run leaves: a record of every archiver, a notice that names the failures truthfully on
 # a server that renders markup, and its action putting the failures back into the list. Then a
 # window closed while its archivers run: a later start is the copy at once, the closed one's
-# notice still comes, its action hands the failures to the new copy, and the old process ends.
+# notice still comes, its action hands the failures to the new copy, and the old process ends;
+# a signal or the end of the display ends a closed one at once.
 # A private session bus with a stand-in desktop that renders markup and takes the action.
 # usage: run_record.sh PROGRAM RECORDER DRAG_SOURCE SCREENSHOT_DIR DESKTOP_STUB
 source "$(dirname "$0")/common.sh"
@@ -54,6 +55,8 @@ check "it counts, and names the odd file as it is ($body)" \
     bash -c '[[ $1 == "3件のうち2件が失敗しました。\n"* && $1 == *"$2"* ]]' _ "$body" "$files/$odd"
 check "it offers to put the failures back" \
     grep -qx $'actions\tdefault||put-back|失敗した項目をリストに戻す' "$work/desktop.log"
+# Written beside the notice, not before it.
+for _ in $(seq 50); do ls "$records"/run-*.tsv >/dev/null 2>&1 && break; sleep 0.1; done
 record=$(ls "$records"/run-*.tsv 2>/dev/null | head -n1)
 check "a record is kept" [ -n "$record" ]
 check "private" [ "$(stat -c %a "$record" 2>/dev/null):$(stat -c %a "$records")" = 600:700 ]
@@ -92,4 +95,20 @@ check "the failure went to the new copy" [ "$(grep -c 'added 1 rows' "$work/prog
 focus "$main"
 xdotool key F4
 check "F4 ends the new copy" wait_exit "$pid" 15
+
+# A closed copy goes with the session: a signal, or the display's end at logout, ends it at once.
+echo 8 >"$work/delay"
+close_during_run() {
+    start_main "$work/app" "$files/ok"
+    run_batch
+    focus "$main"
+    xdotool key F4
+    wait_gone "$main" 5 && kill -0 "$pid"
+}
+check "closed with its archiver running" close_during_run
+kill -TERM "$pid"
+check "a signal ends it at once" wait_exit "$pid" 2
+check "closed with its archiver running, again" close_during_run
+kill "$xserver"
+check "the display's end ends it at once" wait_exit "$pid" 3
 finish
