@@ -221,6 +221,11 @@ row "  task bar updates meanwhile" "$(median exec.ending.taskbar_updates)" "" \
 row "  same: worst event-loop delay" "$(median exec.ending.worst_loop_delay_ms)" "ms" \
     "$(range exec.ending.worst_loop_delay_ms)" "$(count exec.ending.worst_loop_delay_ms)" "< 50 ms" \
     "$(meets "$(median exec.ending.worst_loop_delay_ms)" "<" 50)"
+row "  same loop meanwhile idle, for as long" "$(median exec.idle.worst_loop_delay_ms)" "ms" \
+    "$(range exec.idle.worst_loop_delay_ms)" "$(count exec.idle.worst_loop_delay_ms)" "" ""
+row "  same, while 2000 unwatched processes end" "$(median exec.unwatched.worst_loop_delay_ms)" \
+    "ms" "$(range exec.unwatched.worst_loop_delay_ms)" \
+    "$(count exec.unwatched.worst_loop_delay_ms)" "" ""
 row "  run records kept meanwhile (50 at most)" "$(ls "$XDG_STATE_HOME/doredaviro" | wc -l)" "" \
     "" "" "" ""
 row "  xargs -0 -P0 -n1, to its exit (incl. waiting)" "$(median exec.xargs)" "/s" \
