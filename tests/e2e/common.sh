@@ -89,16 +89,26 @@ start_x() {
         exit 1
     fi
     if [ "${1:-}" = wm ]; then
-        openbox --sm-disable >"$work/openbox.log" 2>&1 &
-        background+=($!)
+        openbox --sm-disable >>"$work/openbox.log" 2>&1 &
+        local wm=$!
+        background+=($wm)
         # A fresh root's first openbox may take long to build its caches on a loaded machine;
         # without it, close requests and frames are lost, and every later step would mislead.
+        # On a loaded machine it has also been seen to find the new display not yet open: it
+        # is started again then.
         local end=$((SECONDS + 60))
         until xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; do
             if [ "$SECONDS" -gt "$end" ]; then
                 echo "FAIL: no window manager within 60 s"
-                cat "$work/openbox.log"
+                cat "$work/openbox.log" "$work/xvfb.log"
+                kill -0 "$xserver" 2>/dev/null || echo "(the X server has ended)"
                 exit 1
+            fi
+            if ! kill -0 "$wm" 2>/dev/null; then
+                sleep 0.5
+                openbox --sm-disable >>"$work/openbox.log" 2>&1 &
+                wm=$!
+                background+=($wm)
             fi
             sleep 0.05
         done
