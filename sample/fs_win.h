@@ -17,8 +17,8 @@ std::wstring path_of(int fd);
 std::wstring child_path(int folder, const std::string& name);
 
 // Opens an existing folder; -1 (errno set) when it cannot, or when it is a
-// junction, a symbolic link or any other reparse point.
-int open_folder(const std::wstring& path);
+// junction, a symbolic link or any other reparse point, unless `follow`.
+int open_folder(const std::wstring& path, bool follow = false);
 
 // The message for a Windows error code.
 std::string system_message(unsigned long code);

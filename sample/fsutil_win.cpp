@@ -132,11 +132,11 @@ std::wstring child_path(int folder, const std::string& name) {
     return base + L"\\" + n;
 }
 
-int open_folder(const std::wstring& path) {
-    HANDLE h =
-        CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+int open_folder(const std::wstring& path, bool follow) {
+    DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+    HANDLE h = CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, flags, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         DWORD err = GetLastError();
         errno = err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND ? ENOENT
@@ -146,7 +146,8 @@ int open_folder(const std::wstring& path) {
     }
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(h, &info) ||
-        !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || is_reparse(info.dwFileAttributes)) {
+        !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (!follow && is_reparse(info.dwFileAttributes))) {
         CloseHandle(h);
         errno = ENOTDIR;
         return -1;
@@ -373,7 +374,8 @@ Target locate(const std::string& path) {
         t.dir_prefix = cut == std::string::npos ? "" : p.substr(0, cut + 1);
     }
     std::wstring long_dir = dir.compare(0, 2, L"\\\\") == 0 ? dir : L"\\\\?\\" + dir;
-    int fd = open_folder(long_dir);
+    // The folder the user named is taken as it is, through a junction too, as on Linux.
+    int fd = open_folder(long_dir, true);
     if (fd < 0) fail_errno("cannot read " + quote(path), errno);
     t.dir = Fd(fd);
     return t;
