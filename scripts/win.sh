@@ -44,8 +44,9 @@ build "$build32" mingw-w64-i686.cmake -DDOREDAVIRO_WERROR=ON -DDOREDAVIRO_TESTS=
 "$build64/tests/win32/resource_check" "$build32/Zivev+Korvu.exe"
 "$build64/tests/win32/resource_check" --installer "$(head -n1 VERSION)" \
   "$build32/DoredAviro-$(head -n1 VERSION)-x86-setup.exe"
-cmake -DOBJDUMP=i686-w64-mingw32-objdump -DPROGRAM="$build32/Zivev+Korvu.exe" \
-  -P tests/win32/dll_imports.cmake
+for program in "$build32/Zivev+Korvu.exe" "$build32/sample/korvu-sample.exe"; do
+  cmake -DOBJDUMP=i686-w64-mingw32-objdump -DPROGRAM="$program" -P tests/win32/dll_imports.cmake
+done
 
 # Wine takes its ANSI code page from the locale and converts file names with the locale's
 # character set, so the Japanese tests need ja_JP.UTF-8 to exist.

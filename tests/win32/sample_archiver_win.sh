@@ -90,6 +90,17 @@ if [ "$rc" -eq 0 ] && [ "$(listing "$work/hostile/t")" = $'./DIR (2)\n./DIR (2)/
 else
   fail "case twins: status $rc, err '$err', got $(listing "$work/hostile/t" | tr '\n' ' ')"
 fi
+# A link already where the output would go is not written through: the output takes the next name.
+rm -rf "$work/hostile" "$work/elsewhere" && mkdir -p "$work/hostile" "$work/elsewhere"
+hostile "$work/hostile/j.zip"
+ln -s "$work/elsewhere" "$work/hostile/j"
+korvu "$work/hostile/j.zip"
+if [ "$rc" -eq 0 ] && [[ $out == *'j (2)' ]] && [ -f "$work/hostile/j (2)/ok.txt" ] &&
+  [ -L "$work/hostile/j" ] && [ -z "$(ls -A "$work/elsewhere")" ]; then
+  pass "a link in the output's place is left alone: the output is 'j (2)'"
+else
+  fail "a link in the output's place: status $rc, out '$out', err '$err'"
+fi
 # A short 8.3 name of an earlier folder is another name for it.
 rm -rf "$work/hostile" && mkdir -p "$work/hostile"
 hostile "$work/hostile/s.zip" 'longfoldername/a.txt' 'LONGFO~1/b.txt'
