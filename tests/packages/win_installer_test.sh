@@ -171,6 +171,28 @@ archiver_missing() {
   if kill -0 "$started" 2>/dev/null; then fail "$2: the program still runs after its message"; fi
 }
 
+# Started by hand, the installer's archiver page proposes the sample archiver in the folder
+# chosen on the page before; cancelled there, it installs nothing.
+"$wine" "$setup" >/dev/null 2>&1 &
+setup_pid=$!
+title="DoredAviro Zivev+Korvu"
+page_shows() {  # waits for an edit field reading $1
+  for _ in $(seq 100); do
+    probe fields "$title" | grep -qxF "$1" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+probe press "$title" 1 || fail "no installer window"
+page_shows "$install_dir" || fail "no folder page"
+probe press "$title" 1
+page_shows "$install_dir\korvu-sample.exe" ||
+  fail "the archiver page proposes: $(probe fields "$title" | tr '\n' ' ')"
+kill -9 "$setup_pid" 2>/dev/null || true
+wait "$setup_pid" 2>/dev/null || true
+[ ! -e "$app" ] || fail "a cancelled install left:"$'\n'"$(listing "$app")"
+pass "the installer's archiver page proposes korvu-sample.exe in the chosen folder"
+
 # No /ARCHIVER=: the settings name the sample archiver beside the program, which works.
 run_cmd "\"$(winpath "$setup")\" /S" || fail "silent install without /ARCHIVER="
 cmp -s "$app/Zivev+Korvu.ini" <(utf16 $'[Korvu Path]\r\nPath='"$install_dir"$'\\korvu-sample.exe\r\n') ||
