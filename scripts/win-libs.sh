@@ -5,6 +5,7 @@
 # names this machine's mirrors; the system's apt configuration is neither read for packages
 # nor changed. Everything lands in a cache outside the checkout and is built only once.
 # usage: scripts/win-libs.sh x64|x86   (prints the prefix the libraries are in)
+#        scripts/win-libs.sh fetch     (only fetches the sources into the cache)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -12,13 +13,14 @@ arch=${1:-}
 case "$arch" in
   x64) host=x86_64-w64-mingw32 toolchain=mingw-w64-x86_64.cmake ;;
   x86) host=i686-w64-mingw32 toolchain=mingw-w64-i686.cmake ;;
-  *) echo "usage: $0 x64|x86" >&2; exit 2 ;;
+  fetch) ;;
+  *) echo "usage: $0 x64|x86|fetch" >&2; exit 2 ;;
 esac
 cache=${DOREDAVIRO_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/doredaviro}/win-libs
 prefix=$cache/$arch
 # A change to this script rebuilds the libraries.
 stamp=$prefix/.built-$(md5sum "$0" | cut -c1-12)
-if [ -f "$stamp" ]; then echo "$prefix"; exit 0; fi
+if [ "$arch" != fetch ] && [ -f "$stamp" ]; then echo "$prefix"; exit 0; fi
 jobs=${JOBS:-2}
 [ "$jobs" -gt 2 ] && jobs=2  # the machine is shared
 run() { nice -n 10 "$@"; }
@@ -50,13 +52,51 @@ fetch_sources() {
   apt-get "${aptopts[@]}" update >&2
   for p in "${packages[@]}"; do
     [ -z "$(find "$src" -maxdepth 1 -name "$p-[0-9]*" -type d -print -quit)" ] || continue
-    # A mirror may list an update whose files it lacks: the release's own version then.
-    (cd "$src" && { apt-get "${aptopts[@]}" source "$p" >&2 ||
-      apt-get "${aptopts[@]}" source "$p/$codename" >&2; })
+    fetch_package "$p"
   done
+}
+# source_versions PACKAGE: the versions of it the lists name, newest first.
+source_versions() {
+  local v sorted=() i
+  while read -r v; do
+    i=${#sorted[@]}
+    while [ "$i" -gt 0 ] && dpkg --compare-versions "$v" gt "${sorted[i - 1]}"; do
+      sorted[i]=${sorted[i - 1]}
+      i=$((i - 1))
+    done
+    sorted[i]=$v
+  done < <(apt-cache "${aptopts[@]}" showsrc "$1" |
+    awk -v p="$1" '/^Package:/ { ours = ($2 == p) } ours && /^Version:/ { print $2 }' | sort -u)
+  [ "${#sorted[@]}" -eq 0 ] || printf '%s\n' "${sorted[@]}"
+}
+# A mirror may list a version whose files it lacks (an update not yet copied, say): each listed
+# version is tried in turn, in a folder of its own so that no part of a failed try is kept.
+fetch_package() {
+  local p=$1 v newest=""
+  local try=$src/.try-$p
+  while read -r v; do
+    [ -n "$newest" ] || newest=$v
+    rm -rf "$try"
+    mkdir -p "$try"
+    if (cd "$try" && apt-get "${aptopts[@]}" --only-source source "$p=$v" </dev/null >&2); then
+      mv "$try"/* "$src"/
+      rm -rf "$try"
+      [ "$v" = "$newest" ] || log "$p: took $v; the newest listed, $newest, could not be fetched"
+      return 0
+    fi
+    log "$p: $v could not be fetched whole"
+  done < <(source_versions "$p")
+  rm -rf "$try"
+  if [ -z "$newest" ]; then
+    echo "win-libs: the source lists name no version of $p" >&2
+  else
+    echo "win-libs: no version of $p the source lists name could be fetched whole" >&2
+  fi
+  exit 1
 }
 source_dir() { find "$src" -maxdepth 1 -name "$1-[0-9]*" -type d | sort | tail -n1; }
 fetch_sources
+if [ "$arch" = fetch ]; then log "sources in $src"; exit 0; fi
 
 # --- the build -----------------------------------------------------------------------------
 rm -rf "$prefix"
