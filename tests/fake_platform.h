@@ -58,7 +58,6 @@ public:
     int pumps = 0;
     std::function<void()> onPump;  // runs inside each PumpEvents
     long long clock = 0;
-    std::vector<std::pair<bool, std::size_t>> holds;  // each HoldEndings, with the launches by then
     long long lastProcess = 0;  // the process number the last started launch got
     bool active = true;
     std::vector<std::pair<int, int>> taskbar;  // each TaskbarProgress
@@ -130,7 +129,6 @@ public:
     void StartProgramWith(const std::vector<std::string>& paths) override {
         programStarts.push_back(paths);
     }
-    void HoldEndings(bool hold) override { holds.emplace_back(hold, launches.size()); }
     long long WallClockMs() override { return wallClock; }
     bool IsActive() override { return active; }
     void RequestTick(int ms) override { ticks.push_back(ms); }

@@ -257,14 +257,16 @@ void frmDoredAviro::ArchiverEnded(long long process, ArchiverEnd end) {
                           std::move(end)};
     run_.records.emplace_back(it->second.order, std::move(record));
     running_.erase(it);
-    // Those that end before the rest are started are still part of this run.
-    if (!running_.empty() || launching_) {
-        ShowRunProgress(false);
-        return;
-    }
+    if (!EndRunIfDone()) ShowRunProgress(false);
+}
+
+// Those that end before the rest are started are still part of this run.
+bool frmDoredAviro::EndRunIfDone() {
+    if (launching_ || !running_.empty() || run_.started == 0) return false;
     Run run = std::move(run_);
     run_ = {};
     RunEnded(std::move(run));
+    return true;
 }
 
 void frmDoredAviro::RunEnded(Run run) {
@@ -434,11 +436,7 @@ void frmDoredAviro::Execute() {
             system_.HoldEndings(false);
             view_.ListSelect(total - 1);
             if (progressShown) view_.HideProgress();
-            if (run_.started > 0 && running_.empty()) {
-                Run run = std::move(run_);
-                run_ = {};
-                RunEnded(std::move(run));
-            }
+            EndRunIfDone();
             ShowRunProgress(true);
 
             if (started > 0) {

@@ -156,6 +156,7 @@ private:
         long long startedMs = 0;
     };
     void ShowRunProgress(bool now);
+    bool EndRunIfDone();  // true when the run has ended
     void RunEnded(Run run);
     // Once the window has closed, the process ends when nothing more waits for it.
     void EndIfDone();

@@ -98,17 +98,14 @@ check "F4 ends the new copy" wait_exit "$pid" 15
 
 # A closed copy goes with the session: a signal, or the display's end at logout, ends it at once.
 echo 8 >"$work/delay"
-close_during_run() {
+closed() { wait_gone "$main" 5 && kill -0 "$pid"; }
+for ender in signal display; do
     start_main "$work/app" "$files/ok"
     run_batch
     focus "$main"
     xdotool key F4
-    wait_gone "$main" 5 && kill -0 "$pid"
-}
-check "closed with its archiver running" close_during_run
-kill -TERM "$pid"
-check "a signal ends it at once" wait_exit "$pid" 2
-check "closed with its archiver running, again" close_during_run
-kill "$xserver"
-check "the display's end ends it at once" wait_exit "$pid" 3
+    check "closed, its process waits for its archiver" closed
+    if [ "$ender" = signal ]; then kill "$pid"; else kill "$xserver"; fi
+    check "the $ender ends it at once" wait_exit "$pid" 3
+done
 finish
