@@ -15,7 +15,7 @@ add_custom_command(
   OUTPUT ${DOREDAVIRO_SETUP} ${DOREDAVIRO_PORTABLE_ZIP}
   COMMAND ${CMAKE_COMMAND} -E env MAKENSIS=${DOREDAVIRO_MAKENSIS} STRIP=${DOREDAVIRO_STRIP}
           ${CMAKE_SOURCE_DIR}/scripts/win-packages.sh ${CMAKE_BINARY_DIR} ${DOREDAVIRO_WIN_ARCH}
-  DEPENDS zivev_korvu ${DOREDAVIRO_ICON} ${CMAKE_SOURCE_DIR}/scripts/win-packages.sh
+  DEPENDS zivev_korvu korvu_sample ${DOREDAVIRO_ICON} ${CMAKE_SOURCE_DIR}/scripts/win-packages.sh
           ${CMAKE_SOURCE_DIR}/dist/windows/installer.nsi ${CMAKE_SOURCE_DIR}/dist/windows/readme.txt
           ${CMAKE_SOURCE_DIR}/VERSION
   COMMENT "Making the installer and the portable .zip"

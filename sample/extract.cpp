@@ -17,6 +17,10 @@
 
 #include "names.h"
 #include "source.h"
+#ifdef _WIN32
+#include "disk_win.h"
+#include "fs_win.h"
+#endif
 
 namespace korvu {
 namespace {
@@ -50,8 +54,17 @@ Archive new_reader() {
 }
 
 std::string entry_name(archive_entry* e) {
+#ifdef _WIN32
+    // Names are UTF-8 throughout, from the wide form: the narrow one is in a
+    // code page. Windows takes either slash between folders.
+    const wchar_t* p = archive_entry_pathname_w(e);
+    std::string name = p != nullptr ? utf8(p) : "";
+    for (char& c : name) c = c == '\\' ? '/' : c;
+    return name;
+#else
     const char* p = archive_entry_pathname(e);
     return p != nullptr ? p : "";
+#endif
 }
 
 // Device nodes and FIFOs from an archive could expose hardware or hang readers.
@@ -123,6 +136,9 @@ public:
     Extractor(archive* r, int out, bool fold_case, Decoder* decoder, Budget& budget,
               const std::string& shown, std::uint64_t archive_size)
         : r_(r),
+#ifdef _WIN32
+          disk_(out),
+#endif
           w_(archive_write_disk_new(), archive_write_free),
           out_(out),
           decoder_(decoder),
@@ -141,6 +157,7 @@ public:
     // systems, and on closing would first stretch it to its declared size.
     // Its descriptor is pointed at the folder instead, where that does nothing.
     ~Extractor() {
+#ifndef _WIN32
         if (open_ < 0) return;
         struct stat folder;
         if (fstat(out_, &folder) != 0 || dup2(out_, open_) != open_) return;
@@ -149,6 +166,7 @@ public:
         if (fstat(open_, &st) == 0 && st.st_dev == folder.st_dev && st.st_ino == folder.st_ino) {
             close(open_);
         }
+#endif
     }
 
     // `e` is null for an archive without entries.
@@ -175,6 +193,13 @@ public:
             if (base_format(r_) == ARCHIVE_FORMAT_AR && name == "/") {
                 // The symbol table of a library, not one of its members.
                 skip_data(name);
+#ifdef _WIN32
+            } else if (archive_entry_filetype(e) == AE_IFLNK || archive_entry_hardlink(e)) {
+                std::cerr << "korvu-sample: skipping " << quote(name) << " in " << quote(shown_)
+                          << ": links are not extracted on Windows\n";
+                g_skipped = true;
+                skip_data(name);
+#endif
             } else if (wanted(e)) {
                 write_entry(e, name);
             } else {
@@ -251,17 +276,25 @@ private:
         // Counted at the declared size, which a sparse entry also has.
         budget_.begin_entry(name, declared > 0 ? static_cast<std::uint64_t>(declared) : 0,
                             placed.new_folders);
+#ifdef _WIN32
+        if (std::optional<std::string> why = disk_.begin(e, placed.disk_path.value_or(name)))
+            fail(quote(name) + ": " + *why);
+        int rc;
+#else
         int lowest_free = fcntl(out_, F_DUPFD_CLOEXEC, 0);
         if (lowest_free >= 0) close(lowest_free);
         int rc = archive_write_header(w_.get(), e);
         if (rc < ARCHIVE_WARN) fail(w_.get(), name);
         if (rc == ARCHIVE_WARN) warn(name, w_.get());
+#endif
         if (!data) {
             skip_data(name);
         } else {
+#ifndef _WIN32
             if (archive_entry_filetype(e) == AE_IFREG || link_to != nullptr) {
                 open_ = writer_descriptor(archive_entry_pathname(e), lowest_free);
             }
+#endif
             const void* buf;
             size_t size;
             la_int64_t offset;
@@ -270,18 +303,28 @@ private:
                 if (rc == ARCHIVE_EOF) break;
                 if (rc != ARCHIVE_OK) fail(r_, name);
                 budget_.grow_entry(static_cast<std::uint64_t>(offset) + size);
+#ifdef _WIN32
+                if (std::optional<std::string> why = disk_.data(buf, size, offset))
+                    fail(quote(name) + ": " + *why);
+#else
                 // A failed write() is only a warning to the library; for us it is lost data.
                 if (archive_write_data_block(w_.get(), buf, size, offset) < ARCHIVE_OK) {
                     fail(w_.get(), name);
                 }
+#endif
                 budget_.wrote(static_cast<std::uint64_t>(offset) + size);
                 check_stop();
             }
         }
+#ifdef _WIN32
+        if (std::optional<std::string> why = disk_.finish()) fail(quote(name) + ": " + *why);
+        (void)rc;
+#else
         rc = archive_write_finish_entry(w_.get());
         if (rc < ARCHIVE_WARN) fail(w_.get(), name);
         open_ = -1;
         if (rc == ARCHIVE_WARN) warn(name, w_.get());
+#endif
     }
 
     // Whether a hard link may carry data: only into a file of several links
@@ -299,6 +342,7 @@ private:
         return declared > 0 && awaiting_data_.erase(file) > 0;
     }
 
+#ifndef _WIN32
     // The descriptor the disk writer just opened for `path`, found among the
     // few numbers from `from` on; -1 when it cannot be told.
     static int writer_descriptor(const char* path, int from) {
@@ -316,6 +360,7 @@ private:
         }
         return -1;
     }
+#endif
 
     // Formats whose entries lie in the file as they are, size for size.
     bool stored_plain() const {
@@ -393,6 +438,9 @@ private:
     }
 
     archive* r_;
+#ifdef _WIN32
+    WinDisk disk_;
+#endif
     Archive w_;
     int out_;
     int open_ = -1;  // the disk writer's descriptor of the file being filled
@@ -478,9 +526,11 @@ std::optional<std::string> extract_if_archive(const Target& target, int fd, cons
                 budget.release();
                 throw;
             }
+#ifndef _WIN32
             if (fchmod(tmp.fd(), 0777 & ~g_umask) != 0) {
                 fail_errno("cannot extract " + quote(shown), errno);
             }
+#endif
             tmp.close_fd();
             check_stop();
             return tmp.keep();

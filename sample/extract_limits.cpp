@@ -1,11 +1,15 @@
 #include "extract_limits.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#ifdef _WIN32
+#include "fs_win.h"
+#else
 #include <sys/file.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -76,6 +80,11 @@ bool Limits::apply_memory_limit() const {
 #if defined(__SANITIZE_ADDRESS__)
     // The sanitizer's shadow memory alone is far past any such cap.
     return false;
+#elif defined(_WIN32)
+    // The job that also keeps the process from starting others.
+    if (max_memory == 0 || !confine_process(max_memory).empty()) return false;
+    g_memory_limit = max_memory;
+    return true;
 #else
     if (max_memory == 0) return false;
     struct rlimit rl;
@@ -119,18 +128,31 @@ Budget::Budget(const Limits& limits, std::uint64_t archive_size, int dirfd,
                const std::string& shown)
     : shown_(shown), dirfd_(dirfd), ratio_(limits.ratio), max_entries_(limits.max_entries) {
     max_data_ = ratio_ == 0 ? kMax : std::max(times(ratio_, archive_size), Limits::kRatioFloor);
+#ifdef _WIN32
+    Room room;
+    if (!room_of(dirfd, room)) fail_errno("cannot extract " + quote(shown), EIO);
+    block_ = room.cluster;
+    keep_free_ = limits.keep_free.value_or(
+        std::min(Limits::kKeepFreeCap, room.total / 100 * Limits::kKeepFreePercent));
+#else
     struct statvfs vfs;
     if (fstatvfs(dirfd, &vfs) != 0) fail_errno("cannot extract " + quote(shown), errno);
     block_ = vfs.f_frsize > 0 ? vfs.f_frsize : 4096;
     keep_free_ = limits.keep_free.value_or(std::min(
         Limits::kKeepFreeCap, times(vfs.f_blocks, block_) / 100 * Limits::kKeepFreePercent));
+#endif
 }
 
 void Budget::output_in(int folder) {
+#ifdef _WIN32
+    // Gone when closed, whatever ends the process.
+    held_ = Fd(open_room_holder(folder));
+#else
     // Unnamed, so that nothing is left of it whatever ends the process.
     held_ = Fd(openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
     // FAT and exFAT have no unnamed files; the folder goes if the run fails.
     if (held_.get() < 0) held_name_.emplace(folder, TempEntry::Kind::File, shown_);
+#endif
 }
 
 std::uint64_t Budget::blocks(std::uint64_t bytes) const {
@@ -154,6 +176,7 @@ void Budget::begin_entry(const std::string& name, std::uint64_t size, std::uint6
     // Every entry takes at least one block, and a sparse one counts at its full size.
     entry_claim_ = blocks(size);
     last_measured_at_ = 0;
+#ifndef _WIN32  // NTFS has no fixed number of inodes
     struct statvfs vfs;
     if (fstatvfs(dirfd_, &vfs) != 0) fail_errno("cannot extract " + quote(shown_), errno);
     // Some file systems have no fixed number of inodes and report none.
@@ -167,6 +190,7 @@ void Budget::begin_entry(const std::string& name, std::uint64_t size, std::uint6
                      "% of the file system's inodes free");
         }
     }
+#endif
     // Each folder takes a block; written before the data, they need no room held after it.
     claim(times(folders, block_) + entry_claim_);
 }
@@ -235,10 +259,18 @@ void Budget::claim(std::uint64_t ahead) {
         exceeded(quote(entry_) + " would leave less than " + human_size(keep_free_) +
                  " free on the file system; set KORVU_KEEP_FREE to keep less free");
     }
+#ifndef _WIN32
     if (turn) flock(dirfd_, LOCK_UN);
+#else
+    (void)turn;
+#endif
 }
 
 bool Budget::take_turn() const {
+#ifdef _WIN32
+    // A folder cannot be locked there: runs side by side only measure again.
+    return false;
+#else
     // Not blocking, so that a stop is seen; the turns are short but for one
     // giving up, whose removal of what it wrote may take a while.
     auto wait = std::chrono::microseconds(200);
@@ -251,12 +283,19 @@ bool Budget::take_turn() const {
         check_stop();
     }
     return false;
+#endif
 }
 
 std::uint64_t Budget::available() const {
+#ifdef _WIN32
+    Room room;
+    if (!room_of(dirfd_, room)) fail_errno("cannot extract " + quote(shown_), EIO);
+    return room.free;
+#else
     struct statvfs vfs;
     if (fstatvfs(dirfd_, &vfs) != 0) fail_errno("cannot extract " + quote(shown_), errno);
     return times(vfs.f_bavail, vfs.f_frsize > 0 ? vfs.f_frsize : block_);
+#endif
 }
 
 bool Budget::try_claim(std::uint64_t ahead) {
@@ -284,9 +323,27 @@ bool Budget::hold(std::uint64_t bytes) {
             available() >= keep_free_ + 4 * kGiveBackAtLeast) {
             return true;
         }
+#ifdef _WIN32
+        if (hold_room(fd, bytes) == Held::Yes) held_bytes_ = bytes;
+#else
         if (ftruncate(fd, static_cast<off_t>(bytes)) == 0) held_bytes_ = bytes;
+#endif
         return true;
     }
+#ifdef _WIN32
+    switch (hold_room(fd, bytes)) {
+        case Held::Yes:
+            held_bytes_ = bytes;
+            return true;
+        case Held::NoRoom:
+            hold_room(fd, held_bytes_);
+            return false;
+        case Held::Cannot:
+            release();
+            return true;
+    }
+    return true;
+#else
     int rc;
     do {
         rc = fallocate(fd, 0, 0, static_cast<off_t>(bytes));
@@ -312,6 +369,7 @@ bool Budget::hold(std::uint64_t bytes) {
         release();
     }
     return true;
+#endif
 }
 
 void Budget::exceeded(const std::string& why) const {

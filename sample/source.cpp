@@ -13,6 +13,20 @@
 namespace korvu {
 namespace {
 
+#ifdef _WIN32
+// The C runtime has no pread; one reader at a time here, so seeking there
+// and back does.
+ssize_t pread(int fd, void* buf, size_t size, off_t at) {
+    off_t was = lseek(fd, 0, SEEK_CUR);
+    if (was < 0 || lseek(fd, at, SEEK_SET) != at) return -1;
+    ssize_t n = ::read(fd, buf, static_cast<unsigned>(size));
+    int err = errno;
+    if (lseek(fd, was, SEEK_SET) != was) return -1;
+    errno = err;
+    return n;
+}
+#endif
+
 using Archive = std::unique_ptr<archive, int (*)(archive*)>;
 
 struct Filter {

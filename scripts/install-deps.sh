@@ -16,9 +16,12 @@ test=(libgtest-dev libgmock-dev clang-format xvfb xauth xdotool x11-utils wmctrl
       imagemagick libarchive-tools desktop-file-utils appstream file man-db procps
       xclip python3-pyatspi at-spi2-core dbus-bin dpkg-dev python3
       exfat-fuse exfatprogs strace passwd cpio xorriso)
+# The sample archiver's libraries come as Debian source packages (scripts/win-libs.sh); bsdtar
+# reads back what it packs, python3 writes the hostile zips.
 win=(cmake make g++ googletest wine wine64 g++-mingw-w64-x86-64 g++-mingw-w64-i686
      binutils-mingw-w64-x86-64 libx11-dev xvfb xauth xdotool x11-utils imagemagick
-     "$magick_extra" nsis fonts-ipafont-gothic locales)
+     "$magick_extra" nsis fonts-ipafont-gothic locales
+     dpkg-dev debian-archive-keyring xz-utils libarchive-tools python3)
 # The Debian package's tools; its build dependencies are those of debian/control.
 deb=(build-essential dpkg-dev debhelper lintian appstream desktop-file-utils)
 pkgs=()

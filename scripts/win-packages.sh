@@ -8,8 +8,9 @@ build=$1 arch=$2
 case "$arch" in x64 | x86) ;; *) echo "usage: $0 BUILD_DIR x64|x86" >&2; exit 2 ;; esac
 version=$(head -n1 VERSION)
 program=$build/Zivev+Korvu.exe
+sample=$build/sample/korvu-sample.exe
 icon=$build/win32-resources/doredaviro.ico
-for f in "$program" "$icon"; do [ -s "$f" ] || { echo "$f is missing: build first" >&2; exit 1; }; done
+for f in "$program" "$sample" "$icon"; do [ -s "$f" ] || { echo "$f is missing: build first" >&2; exit 1; }; done
 # Dated by the last commit, so that the same tree gives the same files.
 epoch=$(git log -1 --format=%ct 2>/dev/null || date +%s)
 
@@ -20,15 +21,18 @@ stage=$build/portable
 rm -rf "$stage"
 mkdir -p "$stage/DoredAviro"
 "$strip" -o "$stage/DoredAviro/Zivev+Korvu.exe" "$program"
+"$strip" -o "$stage/DoredAviro/korvu-sample.exe" "$sample"
 
 setup=$build/DoredAviro-$version-$arch-setup.exe
 "${MAKENSIS:-makensis}" -V2 -INPUTCHARSET UTF8 -DARCH="$arch" -DVERSION="$version" \
-  -DPROGRAM="$(realpath "$stage/DoredAviro/Zivev+Korvu.exe")" -DICON="$(realpath "$icon")" \
+  -DPROGRAM="$(realpath "$stage/DoredAviro/Zivev+Korvu.exe")" \
+  -DSAMPLE="$(realpath "$stage/DoredAviro/korvu-sample.exe")" -DICON="$(realpath "$icon")" \
   -DOUTFILE="$(realpath -m "$setup")" dist/windows/installer.nsi
 
-# The portable copy: one folder, the settings file with an empty Path= so that the program
-# itself says what is missing, and a read-me in Notepad's terms (UTF-8 with a BOM, CRLF).
-printf '[Korvu Path]\r\nPath=\r\n' >"$stage/DoredAviro/Zivev+Korvu.ini"
+# The portable copy: one folder, the settings file naming the sample archiver beside the
+# program by a relative path (taken from the settings file's folder, so the folder may go
+# anywhere), and a read-me in Notepad's terms (UTF-8 with a BOM, CRLF).
+printf '[Korvu Path]\r\nPath=korvu-sample.exe\r\n' >"$stage/DoredAviro/Zivev+Korvu.ini"
 {
   printf '\xef\xbb\xbf'
   sed -e "s/@VERSION@/$version/" -e 's/$/\r/' dist/windows/readme.txt

@@ -20,10 +20,14 @@ build() {  # build DIR TOOLCHAIN CMAKE_ARGS...
   cmake --build "$dir" -j "$jobs"
 }
 
+# The sample archiver's libraries, built once from Debian's sources (scripts/win-libs.sh).
+libs64=$(scripts/win-libs.sh x64)
+libs32=$(scripts/win-libs.sh x86)
+
 case "$what" in
   build)
-    build "$build64" mingw-w64-x86_64.cmake -DDOREDAVIRO_TESTS=OFF
-    build "$build32" mingw-w64-i686.cmake -DDOREDAVIRO_TESTS=OFF
+    build "$build64" mingw-w64-x86_64.cmake -DDOREDAVIRO_TESTS=OFF -DDOREDAVIRO_WIN_LIBS="$libs64"
+    build "$build32" mingw-w64-i686.cmake -DDOREDAVIRO_TESTS=OFF -DDOREDAVIRO_WIN_LIBS="$libs32"
     echo "built: $build64/Zivev+Korvu.exe $build32/Zivev+Korvu.exe, and beside each its installer"
     echo "       and portable .zip (DoredAviro-$(head -n1 VERSION)-x64|x86-setup.exe, -portable.zip)"
     exit 0
@@ -32,14 +36,17 @@ case "$what" in
   *) echo "usage: $0 build|test" >&2; exit 2 ;;
 esac
 
-build "$build64" mingw-w64-x86_64.cmake -DDOREDAVIRO_WERROR=ON -DDOREDAVIRO_TESTS=ON
-build "$build32" mingw-w64-i686.cmake -DDOREDAVIRO_WERROR=ON -DDOREDAVIRO_TESTS=OFF
+build "$build64" mingw-w64-x86_64.cmake -DDOREDAVIRO_WERROR=ON -DDOREDAVIRO_TESTS=ON \
+  -DDOREDAVIRO_WIN_LIBS="$libs64"
+build "$build32" mingw-w64-i686.cmake -DDOREDAVIRO_WERROR=ON -DDOREDAVIRO_TESTS=OFF \
+  -DDOREDAVIRO_WIN_LIBS="$libs32"
 # What can be checked of the 32-bit program without running it.
 "$build64/tests/win32/resource_check" "$build32/Zivev+Korvu.exe"
 "$build64/tests/win32/resource_check" --installer "$(head -n1 VERSION)" \
   "$build32/DoredAviro-$(head -n1 VERSION)-x86-setup.exe"
-cmake -DOBJDUMP=i686-w64-mingw32-objdump -DPROGRAM="$build32/Zivev+Korvu.exe" \
-  -P tests/win32/dll_imports.cmake
+for program in "$build32/Zivev+Korvu.exe" "$build32/sample/korvu-sample.exe"; do
+  cmake -DOBJDUMP=i686-w64-mingw32-objdump -DPROGRAM="$program" -P tests/win32/dll_imports.cmake
+done
 
 # Wine takes its ANSI code page from the locale and converts file names with the locale's
 # character set, so the Japanese tests need ja_JP.UTF-8 to exist.

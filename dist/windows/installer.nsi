@@ -1,7 +1,8 @@
 ; The Windows installer: for the current user, without administrator rights.
-; makensis -INPUTCHARSET UTF8 -DARCH=x64|x86 -DVERSION=1.0.0 -DPROGRAM=… -DICON=… -DOUTFILE=… installer.nsi
-; (scripts/win-packages.sh passes these.)
+; makensis -INPUTCHARSET UTF8 -DARCH=x64|x86 -DVERSION=1.0.0 -DPROGRAM=… -DSAMPLE=… -DICON=…
+;   -DOUTFILE=… installer.nsi   (scripts/win-packages.sh passes these.)
 ; Silent: setup.exe /S [/ARCHIVER=C:\path\to\archiver.exe] [/D=C:\install\folder]
+; Without /ARCHIVER= the settings name the sample archiver installed beside the program.
 
 Unicode true
 !if "${ARCH}" == "x64"
@@ -20,6 +21,7 @@ ManifestSupportedOS all
 !define PROGRAM_NAME "Zivev+Korvu"
 !define EXE "${PROGRAM_NAME}.exe"
 !define INI "${PROGRAM_NAME}.ini"
+!define SAMPLE_EXE "korvu-sample.exe"
 !define UNINSTALLER "uninstall.exe"
 !define UNINST_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
 ; What this installer wrote into the settings file, kept in the uninstall entry so that the
@@ -71,6 +73,8 @@ VIAddVersionKey /LANG=${LANG_JAPANESE} "LegalCopyright" "© ${PRODUCT}"
 
 Var Archiver
 Var ArchiverField
+; 1 while the archiver is the sample one, whose path follows the install folder.
+Var SampleArchiver
 
 Function .onInit
   ${GetParameters} $0
@@ -78,6 +82,7 @@ Function .onInit
   ${GetOptions} $0 "/ARCHIVER=" $Archiver
   ${If} ${Errors}
     StrCpy $Archiver ""
+    StrCpy $SampleArchiver 1
   ${EndIf}
 FunctionEnd
 
@@ -94,6 +99,9 @@ Function ArchiverPage
   ${NSD_CreateLabel} 0 0 100% 36u \
     "${PROGRAM_NAME}は、リストの項目ごとにこのプログラムを起動します。$\r$\n後で変更するときは、インストール先の${INI}の「Path=」を書き換えて下さい。$\r$\n空のままにすると、${PROGRAM_NAME}の起動時にその旨が表示されます。"
   Pop $0
+  ${If} $SampleArchiver = 1
+    StrCpy $Archiver "$INSTDIR\${SAMPLE_EXE}"
+  ${EndIf}
   ${NSD_CreateText} 0 44u 78% 13u "$Archiver"
   Pop $ArchiverField
   ${NSD_CreateBrowseButton} 80% 43u 20% 15u "参照..."
@@ -113,7 +121,10 @@ FunctionEnd
 
 Function ArchiverPageLeave
   ${NSD_GetText} $ArchiverField $Archiver
+  StrCpy $SampleArchiver 0
+  ; The sample archiver is installed only now.
   ${If} $Archiver != ""
+  ${AndIf} $Archiver != "$INSTDIR\${SAMPLE_EXE}"
   ${AndIfNot} ${FileExists} "$Archiver"
     MessageBox MB_YESNO|MB_ICONEXCLAMATION \
       "$Archiver$\r$\nが見つかりません。このまま設定しますか？" IDYES +2
@@ -156,6 +167,10 @@ FunctionEnd
 Section
   SetOutPath "$INSTDIR"
   File "/oname=${EXE}" "${PROGRAM}"
+  File "/oname=${SAMPLE_EXE}" "${SAMPLE}"
+  ${If} $SampleArchiver = 1
+    StrCpy $Archiver "$INSTDIR\${SAMPLE_EXE}"
+  ${EndIf}
 
   ${If} ${FileExists} "$INSTDIR\${INI}"
     DetailPrint "既存の設定ファイル $INSTDIR\${INI} をそのまま使います。"
@@ -229,6 +244,7 @@ FunctionEnd
 
 Section "Uninstall"
   Delete "$INSTDIR\${EXE}"
+  Delete "$INSTDIR\${SAMPLE_EXE}"
   Delete "$SMPROGRAMS\${PROGRAM_NAME}.lnk"
   Delete "$SENDTO\${PROGRAM_NAME}.lnk"
   ${If} ${FileExists} "$INSTDIR\${INI}"

@@ -52,7 +52,7 @@ wait_uninstalled() {
   done
   return 1
 }
-listing() { (cd "$1" && find . -mindepth 1 | sort); }
+listing() { (cd "$1" && find . -mindepth 1 | LC_ALL=C sort); }
 
 echo "making a fresh Wine prefix"
 wineboot -i >/dev/null 2>&1 || true
@@ -72,9 +72,9 @@ archiver='C:\アーカイバ ツール\korvu.exe'
 touch "$work/files/日本語 ファイル.txt"
 
 run_cmd "\"$(winpath "$setup")\" /S /ARCHIVER=\"$archiver\"" || fail "silent install"
-[ "$(listing "$app")" = $'./Zivev+Korvu.exe\n./Zivev+Korvu.ini\n./uninstall.exe' ] ||
+[ "$(listing "$app")" = $'./Zivev+Korvu.exe\n./Zivev+Korvu.ini\n./korvu-sample.exe\n./uninstall.exe' ] ||
   fail "installed files:"$'\n'"$(listing "$app")"
-pass "program, settings file and uninstaller in %LOCALAPPDATA%\\Programs\\DoredAviro"
+pass "program, sample archiver, settings file and uninstaller in %LOCALAPPDATA%\\Programs\\DoredAviro"
 cmp -s "$app/Zivev+Korvu.ini" <(utf16 $'[Korvu Path]\r\nPath='"$archiver"$'\r\n') ||
   fail "settings file: $(od -c "$app/Zivev+Korvu.ini" | head)"
 pass "settings file names the archiver (UTF-16)"
@@ -171,8 +171,44 @@ archiver_missing() {
   if kill -0 "$started" 2>/dev/null; then fail "$2: the program still runs after its message"; fi
 }
 
-# No archiver named: an empty Path=, and the program says what is missing.
-run_cmd "\"$(winpath "$setup")\" /S" || fail "silent install without an archiver"
+# Started by hand, the installer's archiver page proposes the sample archiver in the folder
+# chosen on the page before; cancelled there, it installs nothing.
+"$wine" "$setup" >/dev/null 2>&1 &
+setup_pid=$!
+title="DoredAviro Zivev+Korvu"
+page_shows() {  # waits for an edit field reading $1
+  for _ in $(seq 100); do
+    probe fields "$title" | grep -qxF "$1" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+probe press "$title" 1 || fail "no installer window"
+page_shows "$install_dir" || fail "no folder page"
+probe press "$title" 1
+page_shows "$install_dir\korvu-sample.exe" ||
+  fail "the archiver page proposes: $(probe fields "$title" | tr '\n' ' ')"
+kill -9 "$setup_pid" 2>/dev/null || true
+wait "$setup_pid" 2>/dev/null || true
+[ ! -e "$app" ] || fail "a cancelled install left:"$'\n'"$(listing "$app")"
+pass "the installer's archiver page proposes korvu-sample.exe in the chosen folder"
+
+# No /ARCHIVER=: the settings name the sample archiver beside the program, which works.
+run_cmd "\"$(winpath "$setup")\" /S" || fail "silent install without /ARCHIVER="
+cmp -s "$app/Zivev+Korvu.ini" <(utf16 $'[Korvu Path]\r\nPath='"$install_dir"$'\\korvu-sample.exe\r\n') ||
+  fail "settings file without /ARCHIVER=: $(iconv -f UTF-16 "$app/Zivev+Korvu.ini")"
+"$wine" "$app/korvu-sample.exe" "$(winpath "$work/files/日本語 ファイル.txt")" >/dev/null 2>&1 ||
+  fail "the installed sample archiver failed"
+[ "$(bsdtar -tf "$work/files/日本語 ファイル.txt.zip")" = "日本語 ファイル.txt" ] ||
+  fail "the installed sample archiver made no zip of the file"
+rm "$work/files/日本語 ファイル.txt.zip"
+"$wine" "$(winpath "$app/uninstall.exe")" /S >/dev/null 2>&1 || fail "uninstall"
+wait_uninstalled || fail "the uninstall entry stays"
+[ ! -e "$app" ] || fail "after uninstalling:"$'\n'"$(listing "$app")"
+pass "without /ARCHIVER= the settings name the installed korvu-sample.exe, which packs"
+
+# An empty archiver named: an empty Path=, and the program says what is missing.
+run_cmd "\"$(winpath "$setup")\" /S /ARCHIVER=" || fail "silent install without an archiver"
 cmp -s "$app/Zivev+Korvu.ini" <(utf16 $'[Korvu Path]\r\nPath=\r\n') || fail "settings file without an archiver"
 archiver_missing "$app/Zivev+Korvu.exe" "installed"
 pass "without an archiver: an empty Path= and the program's message"
@@ -190,13 +226,32 @@ wait_uninstalled || fail "the uninstall entry stays"
 cmp -s "$app/Zivev+Korvu.ini" <(printf '%s' "$edited") || fail "the edited settings changed"
 [ ! -e "$start_menu" ] && [ ! -e "$send_to" ] || fail "shortcuts left behind"
 pass "a silent uninstall leaves the edited settings file and nothing else"
-# The portable .zip beside the installer: the program, a settings file with an empty Path= and
-# the read-me in one folder; started from there it reads its settings and says what is missing.
+# The portable .zip beside the installer: the program, the sample archiver, a settings file
+# naming it by a relative path and the read-me in one folder; started from another folder, a
+# drop and F1 run the sample archiver beside it.
 mkdir "$work/portable"
 (cd "$work/portable" && cmake -E tar xf "${setup%-setup.exe}-portable.zip")
 [ "$(listing "$work/portable")" = \
-  $'./DoredAviro\n./DoredAviro/Zivev+Korvu.exe\n./DoredAviro/Zivev+Korvu.ini\n./DoredAviro/readme.txt' ] ||
+  $'./DoredAviro\n./DoredAviro/Zivev+Korvu.exe\n./DoredAviro/Zivev+Korvu.ini\n./DoredAviro/korvu-sample.exe\n./DoredAviro/readme.txt' ] ||
   fail "portable .zip holds"$'\n'"$(listing "$work/portable")"
-archiver_missing "$work/portable/DoredAviro/Zivev+Korvu.exe" "the portable copy"
-pass "the portable copy reads its settings beside it and says the archiver is missing"
+cmp -s "$work/portable/DoredAviro/Zivev+Korvu.ini" <(printf '[Korvu Path]\r\nPath=korvu-sample.exe\r\n') ||
+  fail "the portable settings: $(cat "$work/portable/DoredAviro/Zivev+Korvu.ini")"
+(cd "$work/files" && exec "$wine" "$work/portable/DoredAviro/Zivev+Korvu.exe" >/dev/null 2>&1) &
+read -r xid lx ly < <(probe find) || fail "the portable copy shows no window"
+"$xdnd" "$xid" "$lx" "$ly" "$work/files/日本語 ファイル.txt" || fail "drop on the portable copy"
+for _ in $(seq 50); do [ -n "$(probe rows)" ] && break; sleep 0.1; done
+xdotool windowfocus --sync "$xid"
+xdotool key F1
+mapfile -t dialog < <(probe dialog) || true
+[ "${#dialog[@]}" -ge 3 ] || fail "no wait message in the portable copy"
+xdotool windowfocus --sync "${dialog[0]}"
+xdotool key Return
+zip="$work/files/日本語 ファイル.txt.zip"
+for _ in $(seq 150); do [ -s "$zip" ] && break; sleep 0.2; done
+[ "$(bsdtar -tf "$zip" 2>/dev/null)" = "日本語 ファイル.txt" ] ||
+  fail "the portable copy's sample archiver made no zip of the dropped file"
+xdotool windowfocus --sync "$xid"
+xdotool key F4
+probe gone || fail "F4 left the portable copy open"
+pass "the portable copy runs the sample archiver beside it, named by a relative Path"
 echo "PASS"

@@ -10,6 +10,9 @@
 //   window_probe gone       wait for the main window to close
 //   window_probe copy PATH...  put the paths on the clipboard as files copied in a file manager
 //   window_probe copy-text TEXT  put plain text on the clipboard
+//   window_probe fields TITLE  wait for a window whose title starts with TITLE; print the text
+//                           of each edit field in it, one a line
+//   window_probe press TITLE ID  press the button ID of that window (1 Next, 2 Cancel)
 //   window_probe accessible print what assistive technology reads: the window's name and role
 //                           and the progress bar's name through the accessibility interface,
 //                           then the class and text of the control before the list
@@ -20,6 +23,7 @@
 #include <shlobj.h>
 
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -63,6 +67,28 @@ bool WaitFor(Fn found, int tenths = 300) {
 }
 
 HWND MainWindow() { return FindWindowW(kMainClass, nullptr); }
+
+// The first visible top-level window whose title starts with `prefix`.
+HWND WindowTitled(const std::wstring& prefix) {
+    struct Search {
+        const std::wstring& prefix;
+        HWND found;
+    } search{prefix, nullptr};
+    EnumWindows(
+        [](HWND hwnd, LPARAM param) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(param);
+            wchar_t cls[16] = {};
+            GetClassNameW(hwnd, cls, 16);
+            if (!IsWindowVisible(hwnd) || std::wcscmp(cls, L"#32770") != 0 ||
+                Text(hwnd).compare(0, s->prefix.size(), s->prefix) != 0) {
+                return TRUE;
+            }
+            s->found = hwnd;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
 
 struct DialogSearch {
     HWND owner;
@@ -238,6 +264,34 @@ int wmain(int argc, wchar_t** argv) {
         if (before) GetClassNameW(before, cls, 32);
         Print(L"before progress\t" + std::wstring(cls));
         CoUninitialize();
+        return 0;
+    }
+    if ((command == L"fields" || command == L"press") && argc > 2) {
+        HWND window = nullptr;
+        if (!WaitFor([&] { return (window = WindowTitled(argv[2])) != nullptr; })) return 1;
+        if (command == L"press") {
+            const int id = argc > 3 ? _wtoi(argv[3]) : IDOK;
+            // Posted: a busy or stuck window must not stop the test here.
+            return PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                                reinterpret_cast<LPARAM>(GetDlgItem(window, id)))
+                       ? 0
+                       : 1;
+        }
+        EnumChildWindows(
+            window,
+            [](HWND child, LPARAM) -> BOOL {
+                wchar_t cls[16] = {};
+                GetClassNameW(child, cls, 16);
+                if (std::wcscmp(cls, L"Edit") != 0 || !IsWindowVisible(child)) return TRUE;
+                // Another process's control gives its text only when asked for it.
+                wchar_t text[1024] = {};
+                DWORD_PTR got = 0;
+                SendMessageTimeoutW(child, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text),
+                                    SMTO_ABORTIFHUNG, 2000, &got);
+                Print(text);
+                return TRUE;
+            },
+            0);
         return 0;
     }
     if (command == L"gone") return WaitFor([] { return MainWindow() == nullptr; }) ? 0 : 1;
