@@ -68,6 +68,13 @@ for m in sys dev; do
 done
 cp /etc/resolv.conf "$root/etc/resolv.conf"
 cp "$debs"/*.deb "$root/var/cache/apt/archives/" 2>/dev/null
+# The Windows archiver's libraries, built from this release's sources by an earlier run: building
+# them takes half an hour, and the build decides for itself whether they are current.
+winlibs=$cache/$suite-win-libs
+if [ -d "$winlibs" ]; then
+    mkdir -p "$root/root/.cache/doredaviro"
+    cp -a "$winlibs" "$root/root/.cache/doredaviro/win-libs"
+fi
 
 project=/root/project
 mkdir -p "$root$project"
@@ -86,5 +93,10 @@ chroot "$root" env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/
 status=$?
 # Kept for the next run: downloads are much of the time.
 cp -u "$root"/var/cache/apt/archives/*.deb "$debs/" 2>/dev/null
+if [ -d "$root/root/.cache/doredaviro/win-libs" ]; then
+    rm -rf "$winlibs.part"
+    cp -a "$root/root/.cache/doredaviro/win-libs" "$winlibs.part" &&
+        rm -rf "$winlibs" && mv "$winlibs.part" "$winlibs"
+fi
 echo "'$*' in the $suite root exited $status after $((SECONDS - start)) s"
 exit "$status"

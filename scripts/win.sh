@@ -89,5 +89,12 @@ fi
 wineserver -p >/dev/null 2>&1 || true  # fails only when one runs already
 tests/win32/wine-settings.sh wine >/dev/null 2>&1
 
-(cd "$build64" && ctest --output-on-failure --timeout 300)
+# Wine now and then fails to start a process at all (seen once: a core test that printed nothing
+# and failed in 10 ms); the failed tests run once more, in view, and must pass then.
+(cd "$build64" && {
+  ctest --output-on-failure --timeout 300 || {
+    echo "win: running the failed tests once more"
+    ctest --rerun-failed --output-on-failure --timeout 300
+  }
+})
 echo "screenshots: $build64/e2e-window.png $build64/e2e-wait-message.png"
