@@ -7,6 +7,7 @@
 # usage: bench/archiver.sh PATH-TO-korvu-sample
 #        (ARCHIVER_FILES and ARCHIVER_RUNS scale it down for a quick look)
 set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
 
 files=${ARCHIVER_FILES:-10000}
 runs=${ARCHIVER_RUNS:-5}
@@ -69,9 +70,8 @@ for i in $(seq "$runs"); do
     done
 done
 
-median() { awk -v k="$1" '$1 == k { print $2 }' samples | sort -n |
-    awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-range() { awk -v k="$1" '$1 == k { print $2 }' samples | sort -n | awk 'NR == 1 { lo = $1 } { hi = $1 } END { print lo "-" hi }'; }
+# shellcheck source=bench/samples.sh
+. "$here/samples.sh"
 echo
 echo "korvu-sample vs bsdtar: $files files, $total_mb MB, $runs runs each alternating," \
      "$(nproc) CPUs, load $(cut -d ' ' -f 1 /proc/loadavg); page cache dropped: $dropped"

@@ -6,6 +6,7 @@
 # usage: bench/archiver_win.sh PATH-TO-korvu-sample PATH-TO-korvu-sample.exe
 #        (ARCHIVER_FILES and ARCHIVER_RUNS change its size; WINEPREFIX picks the prefix)
 set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
 
 files=${ARCHIVER_FILES:-1000}
 runs=${ARCHIVER_RUNS:-5}
@@ -68,9 +69,8 @@ for i in $(seq "$runs"); do
   done
 done
 
-median() { awk -v k="$1" '$1 == k { print $2 }' samples | sort -n |
-  awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-range() { awk -v k="$1" '$1 == k { print $2 }' samples | sort -n | awk 'NR == 1 { lo = $1 } { hi = $1 } END { print lo "-" hi }'; }
+# shellcheck source=bench/samples.sh
+. "$here/samples.sh"
 echo
 echo "korvu-sample.exe under $(wine --version) vs korvu-sample: $files files," \
   "$(du -sk tree | cut -f1) KB, $runs runs each alternating, $(nproc) CPUs," \
