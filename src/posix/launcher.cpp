@@ -35,6 +35,28 @@ int Configure(posix_spawnattr_t& attr, posix_spawn_file_actions_t& actions,
     return error;
 }
 
+int Spawn(const std::string& program, char** argv, const std::string& directory, pid_t* pid,
+          int errorFd) {
+    posix_spawnattr_t attr;
+    posix_spawn_file_actions_t actions;
+    if (int error = posix_spawnattr_init(&attr)) return error;
+    if (int error = posix_spawn_file_actions_init(&actions)) {
+        posix_spawnattr_destroy(&attr);
+        return error;
+    }
+    int error = Configure(attr, actions, directory, errorFd);
+    if (error == 0) {
+        pid_t child = 0;
+        // glibc reports a failed exec here, and reaps that child itself.
+        error = posix_spawn(&child, program.c_str(), &actions, &attr, argv,
+                            keptEnvironment ? keptEnvironment : environ);
+        if (error == 0 && pid) *pid = child;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    return error;
+}
+
 }  // namespace
 
 void KeepEnvironmentForLaunches() {
@@ -55,52 +77,20 @@ int LaunchDetached(const std::string& program, const std::string& argument,
         directory.find('\0') != std::string::npos) {
         return EINVAL;
     }
-    posix_spawnattr_t attr;
-    posix_spawn_file_actions_t actions;
-    if (int error = posix_spawnattr_init(&attr)) return error;
-    if (int error = posix_spawn_file_actions_init(&actions)) {
-        posix_spawnattr_destroy(&attr);
-        return error;
-    }
-    int error = Configure(attr, actions, directory, errorFd);
-    if (error == 0) {
-        char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>(argument.c_str()),
-                        nullptr};
-        pid_t child = 0;
-        // glibc reports a failed exec here, and reaps that child itself.
-        error = posix_spawn(&child, program.c_str(), &actions, &attr, argv,
-                            keptEnvironment ? keptEnvironment : environ);
-        if (error == 0 && pid) *pid = child;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
-    return error;
+    char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>(argument.c_str()),
+                    nullptr};
+    return Spawn(program, argv, directory, pid, errorFd);
 }
 
 int StartDetached(const std::string& program, const std::vector<std::string>& arguments) {
     for (const std::string& argument : arguments) {
         if (argument.find('\0') != std::string::npos) return EINVAL;
     }
-    posix_spawnattr_t attr;
-    posix_spawn_file_actions_t actions;
-    if (int error = posix_spawnattr_init(&attr)) return error;
-    if (int error = posix_spawn_file_actions_init(&actions)) {
-        posix_spawnattr_destroy(&attr);
-        return error;
-    }
-    int error = Configure(attr, actions, std::string(), -1);
-    if (error == 0) {
-        std::vector<char*> argv{const_cast<char*>(program.c_str())};
-        for (const std::string& argument : arguments)
-            argv.push_back(const_cast<char*>(argument.c_str()));
-        argv.push_back(nullptr);
-        pid_t child = 0;
-        error = posix_spawn(&child, program.c_str(), &actions, &attr, argv.data(),
-                            keptEnvironment ? keptEnvironment : environ);
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
-    return error;
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    return Spawn(program, argv.data(), std::string(), nullptr, -1);
 }
 
 }  // namespace doredaviro::posix
